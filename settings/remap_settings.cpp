@@ -1,0 +1,3 @@
+#include "settings/remap_settings.h"
+
+RemapSettings* active_settings;

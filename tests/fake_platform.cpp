@@ -1,0 +1,92 @@
+#include "tests/fake_platform.h"
+
+#include <algorithm>
+
+#include "remap/alt_tap.h"
+#include "remap/remap_options.h"
+#include "remap/win_keys.h"
+
+std::vector<InjectedKey> injected_keys;
+
+namespace {
+
+struct FakeTimer {
+    uintptr_t id;
+    unsigned long long due;
+};
+
+std::vector<FakeTimer> timers;
+unsigned long long now_ms;
+uintptr_t next_timer_id = 1;
+bool fail_next_timer;
+
+}  // namespace
+
+unsigned InjectKey(uint16_t vk, int isDown, uint32_t tag)
+{
+    injected_keys.push_back(InjectedKey{vk, isDown != 0, tag});
+    return 1;
+}
+
+uintptr_t StartHoldTimer()
+{
+    if (fail_next_timer) {
+        fail_next_timer = false;
+        return 0;
+    }
+    timers.push_back(FakeTimer{next_timer_id, now_ms + ALT_HOLD_MS});
+    return next_timer_id++;
+}
+
+void CancelHoldTimer(uintptr_t timer_id)
+{
+    timers.erase(std::remove_if(timers.begin(), timers.end(),
+                                [timer_id](const FakeTimer& t) { return t.id == timer_id; }),
+                 timers.end());
+}
+
+void ResetFakePlatform()
+{
+    injected_keys.clear();
+    timers.clear();
+    now_ms = 0;
+    fail_next_timer = false;
+}
+
+void FailNextHoldTimer()
+{
+    fail_next_timer = true;
+}
+
+void AdvanceTime(unsigned ms)
+{
+    const unsigned long long end = now_ms + ms;
+    for (;;) {
+        auto next = std::min_element(timers.begin(), timers.end(),
+                                     [](const FakeTimer& a, const FakeTimer& b) { return a.due < b.due; });
+        if (next == timers.end() || next->due > end) {
+            break;
+        }
+        now_ms = next->due;
+        const uintptr_t id = next->id;
+        next->due += ALT_HOLD_MS;
+        AltTapTimerProc(nullptr, WM_TIMER, id, static_cast<unsigned long>(now_ms));
+    }
+    now_ms = end;
+}
+
+size_t PendingHoldTimers()
+{
+    return timers.size();
+}
+
+std::string FormatInjected(const InjectedKey& key)
+{
+    std::string text = std::to_string(key.vk) + (key.down ? "v" : "^");
+    if (key.tag == SELF_MASK_TAG) {
+        text += "#";
+    } else if (key.tag != 0) {
+        text += "@" + std::to_string(key.tag);
+    }
+    return text;
+}

@@ -1,0 +1,33 @@
+// Runs a tiny script of physical key events and time steps through the
+// engine and returns what the system receives, in order.
+//
+// Script: space-separated steps.
+//   d:KEY / u:KEY     WM_KEYDOWN / WM_KEYUP (a second d: is an auto-repeat)
+//   sd:KEY / su:KEY   WM_SYSKEYDOWN / WM_SYSKEYUP
+//   t:MS              advance the clock; due hold timers fire
+//   fail              the next hold timer cannot be started
+//   o:OPTS            apply other options mid-script (letters as below)
+// KEY: a-z, 0-9, caps, lctrl, rctrl, lalt, ralt, lshift, ctrl, alt, space,
+// semicolon, equals, comma, minus, period, slash, backtick, lbracket,
+// backslash, rbracket, quote, oem102, or a virtual-key number of 2+ digits.
+//
+// Result: space-separated events. "162v"/"162^" is an injected press/release
+// (tag 0), "162^#" one tagged as a masking event, "=67v" a physical event the
+// hook passed on unchanged. Swallowed physical events leave no mark.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "remap/keyboard_hook.h"
+
+// Options: any of 'c' capslock_to_ctrl, 's' swap_alt_for_ctrl, 'l' send_lang,
+// 'd' use_dvorak. Resets the engine and the fake platform first.
+std::string RunRemapScript(const char* options, const std::string& script);
+
+// Resets the engine and the fake platform and applies the options.
+void StartEngine(const char* options);
+
+uint32_t ScriptKey(const std::string& name);
+
+HookKeyEvent PhysicalEvent(uintptr_t message, uint32_t vk);

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include "remap/alt_tap.h"
+#include "remap/keyboard_hook.h"
+#include "remap/remap_options.h"
+#include "remap/win_keys.h"
+#include "tests/fake_platform.h"
+#include "tests/remap_cases.h"
+
+TEST(AllOff, EveryKeyPassesUntouched)
+{
+    RunCases({
+        {"", "d:c u:c d:caps u:caps", "=67v =67^ =20v =20^", "no rule without its switch"},
+        {"", "d:lalt u:lalt d:rctrl u:rctrl", "=164v =164^ =163v =163^", "modifiers pass"},
+        {"", "sd:q su:q", "=81v =81^", "system keys pass"},
+    });
+}
+
+TEST(CapsLockToCtrl, MaskedCtrlPressAndPlainRelease)
+{
+    RunCases({
+        {"c", "d:caps u:caps", "162^# 162v 162^# 162^", "press is masked, release is one Ctrl up"},
+        {"c", "d:caps d:caps d:caps u:caps", "162^# 162v 162^# 162^# 162v 162^# 162^# 162v 162^# 162^",
+         "every auto-repeat sends the masked sequence again"},
+        {"c", "d:caps d:c u:c u:caps", "162^# 162v 162^# =67v =67^ 162^", "Ctrl+C keeps C"},
+        {"cd", "d:caps d:c u:c u:caps", "162^# 162v 162^# 74v 74^ 162^", "Ctrl+C under Dvorak is Ctrl+J"},
+        {"cs", "d:caps u:caps", "162^# 162v 162^# 162^", "the Ctrl it makes is not swapped to Alt"},
+        {"c", "d:caps o: u:caps", "162^# 162v 162^# =20^", "a release is judged by the options at release"},
+        {"c", "o: d:caps o:c u:caps", "=20v 162^", "a press before the switch passes as CapsLock"},
+    });
+}
+
+TEST(SwapAltCtrl, EachSideTradesPlaces)
+{
+    RunCases({
+        {"s", "d:lctrl d:c u:lctrl", "164v =67v 164^", "left Ctrl is left Alt, C passes"},
+        {"s", "d:rctrl u:rctrl", "165v 165^", "right Ctrl is right Alt"},
+        {"s", "d:lalt u:lalt", "162v 162^", "left Alt is left Ctrl"},
+        {"s", "sd:ralt su:ralt", "163v 163^", "right Alt as system key is right Ctrl"},
+        {"s", "d:ctrl d:alt u:ctrl u:alt", "=17v =18v =17^ =18^", "generic Ctrl and Alt codes match no rule"},
+        {"sd", "d:lctrl d:q u:q u:lctrl", "164v 222v 222^ 164^", "swap and Dvorak both apply, one per key"},
+    });
+}
+
+TEST(Dvorak, TranslatesByVirtualKeyOnly)
+{
+    RunCases({
+        {"d", "d:j u:j d:k u:k", "72v 72^ 84v 84^", "J gives H, K gives T"},
+        {"d", "d:q u:q", "222v 222^", "Q gives the apostrophe, not translated again"},
+        {"d", "d:quote d:z d:semicolon", "189v 186v 83v", "punctuation follows the layout"},
+        {"d", "sd:b su:b", "88v 88^", "WM_SYSKEYDOWN/UP are press and release"},
+        {"d", "d:a d:m d:1 d:0 d:backtick d:backslash d:oem102 d:space",
+         "=65v =77v =49v =48v =192v =220v =226v =32v", "keys in the same place pass"},
+        {"d", "d:lshift d:d u:d u:lshift", "=160v 69v 69^ =160^", "Shift passes and the letter is translated"},
+        {"d", "d:300 d:255", "=300v =255v", "codes outside the table pass"},
+    });
+}
+
+TEST(AltTapRouting, SendLangTakesTheAltKeys)
+{
+    RunCases({
+        {"l", "d:lalt t:200 u:lalt", "26v 26^", "left tap turns the IME off, no Alt reaches the system"},
+        {"l", "d:ralt t:200 u:ralt", "22v 22^", "right tap turns the IME on"},
+        {"ls", "d:lalt u:lalt d:ralt u:ralt", "26v 26^ 22v 22^", "swap keeps the IME keys"},
+        {"ls", "d:lctrl u:lctrl", "164v 164^", "swapped Ctrl gives Alt, which never reaches the tap switch"},
+        {"ls", "d:lalt t:500 u:lalt", "162v 162^", "with the swap a held Alt is its side's Ctrl"},
+        {"ld", "d:lalt t:100 d:b d:lshift", "164v 88v =160v", "the modifier goes out before the key's own rewrite"},
+        {"l", "d:lalt d:ctrl", "164v =17v", "generic codes still interrupt"},
+        {"l", "d:lalt d:lalt u:lalt", "26v 26^", "auto-repeat inside the hold time is still a tap"},
+        {"l", "d:lalt o: u:lalt t:500 o:l d:lalt u:lalt", "=164^ 164v 164v 164^",
+         "switched off mid-press: the release passes; the stale record makes the next press a modifier"},
+        {"l", "d:lalt o: t:500", "164v", "a pending hold timer still fires after the switch is off"},
+    });
+}
+
+TEST(HookGate, CodesMasksAndInjectedEvents)
+{
+    StartEngine("csld");
+    HookKeyEvent caps = PhysicalEvent(WM_KEYDOWN, VK_CAPITAL);
+    caps.code = HC_NOREMOVE;
+    EXPECT_EQ(RemapKeyEvent(caps), Pass) << "HC_NOREMOVE passes unread";
+    caps.code = -1;
+    EXPECT_EQ(RemapKeyEvent(caps), Pass) << "negative codes pass unread";
+
+    HookKeyEvent masked = PhysicalEvent(WM_KEYDOWN, VK_LMENU);
+    masked.dwExtraInfo = SELF_MASK_TAG;
+    EXPECT_EQ(RemapKeyEvent(masked), Swallow) << "the mask tag is dropped even when not injected";
+    masked.flags = LLKHF_INJECTED;
+    EXPECT_EQ(RemapKeyEvent(masked), Swallow) << "the mask tag is tested before the injected flag";
+    if constexpr (sizeof(uintptr_t) == 8) {
+        masked.dwExtraInfo = static_cast<uintptr_t>(0x100000000ull + SELF_MASK_TAG);
+        EXPECT_EQ(RemapKeyEvent(masked), Pass) << "the tag is compared as the whole pointer-sized value";
+    }
+
+    for (uint32_t vk : {uint32_t{'Q'}, uint32_t{VK_CAPITAL}, uint32_t{VK_LMENU}, uint32_t{VK_RCONTROL}}) {
+        for (uintptr_t message : {uintptr_t{WM_KEYDOWN}, uintptr_t{WM_KEYUP}}) {
+            HookKeyEvent foreign = PhysicalEvent(message, vk);
+            foreign.flags = LLKHF_INJECTED;
+            foreign.dwExtraInfo = 7;
+            EXPECT_EQ(RemapKeyEvent(foreign), Pass) << "another program's key " << vk;
+        }
+    }
+    EXPECT_TRUE(injected_keys.empty());
+    EXPECT_EQ(alt_tap_left.pressed + alt_tap_right.pressed, 0) << "no Alt-tap record was driven";
+    EXPECT_EQ(PendingHoldTimers(), 0u);
+}
+
+TEST(ApplyOptions, CopiesSwitchesAndPicksModifiers)
+{
+    StartEngine("");
+    RemapSettings settings{};
+    settings.swap_alt_for_ctrl = 1;
+    settings.use_dvorak = 1;
+    alt_tap_left.pressed = 1;
+    alt_tap_left.timer_id = 9;
+    EXPECT_EQ(&ApplyOptions(settings), &settings) << "returns the record it was given";
+    EXPECT_EQ(RemapOptions.swap_alt_for_ctrl, 1);
+    EXPECT_EQ(RemapOptions.use_dvorak, 1);
+    EXPECT_EQ(RemapOptions.capslock_to_ctrl + RemapOptions.send_lang, 0);
+    EXPECT_EQ(alt_tap_left.modifier_key, VK_LCONTROL);
+    EXPECT_EQ(alt_tap_right.modifier_key, VK_RCONTROL);
+    EXPECT_EQ(alt_tap_left.timer_id, 9u) << "a press in progress is left alone";
+    EXPECT_EQ(alt_tap_left.pressed, 1);
+    settings.swap_alt_for_ctrl = 0;
+    ApplyOptions(settings);
+    EXPECT_EQ(alt_tap_left.modifier_key, VK_LMENU);
+    EXPECT_EQ(alt_tap_right.modifier_key, VK_RMENU);
+    EXPECT_EQ(alt_tap_left.ime_key, VK_IME_OFF);
+    EXPECT_EQ(alt_tap_right.ime_key, VK_IME_ON);
+}
+
+// Each injected event comes back through the hook: tagged ones are dropped,
+// the rest pass untouched and never reach a rule or the Alt-tap switch.
+TEST(Loopback, InjectedEventsComeBackHarmless)
+{
+    const char* scripts[] = {
+        "d:caps d:c u:c u:caps", "d:lctrl u:lctrl d:ralt u:ralt", "d:lalt u:lalt d:ralt t:600 u:ralt",
+        "d:lalt d:q u:q u:lalt", "d:caps d:caps u:caps d:e u:e",
+    };
+    for (const char* options : {"c", "s", "l", "d", "csld", "sl", "cd"}) {
+        for (const char* script : scripts) {
+            RunRemapScript(options, script);
+            const std::vector<InjectedKey> sent = injected_keys;
+            const AltTapState left = alt_tap_left;
+            const AltTapState right = alt_tap_right;
+            for (const InjectedKey& key : sent) {
+                HookKeyEvent back = PhysicalEvent(key.down ? WM_KEYDOWN : WM_KEYUP, key.vk);
+                back.flags = LLKHF_INJECTED;
+                back.dwExtraInfo = key.tag;
+                EXPECT_EQ(RemapKeyEvent(back), key.tag == SELF_MASK_TAG ? Swallow : Pass)
+                    << FormatInjected(key) << " under \"" << options << "\": " << script;
+            }
+            EXPECT_EQ(injected_keys.size(), sent.size()) << "nothing injected on the way back";
+            EXPECT_EQ(alt_tap_left.pressed, left.pressed);
+            EXPECT_EQ(alt_tap_left.interrupted, left.interrupted);
+            EXPECT_EQ(alt_tap_right.pressed, right.pressed);
+            EXPECT_EQ(alt_tap_right.interrupted, right.interrupted);
+        }
+    }
+}
