@@ -7,11 +7,21 @@ cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 
-echo "== host tests"
+echo "== host tests (g++, ASan/UBSan)"
 cmake --preset host
 cmake --build --preset host
 ctest --preset host
 
-echo "== Windows build (mingw-w64 g++)"
+echo "== fuzzing the settings reader (clang, libFuzzer)"
+cmake --preset fuzz
+cmake --build --preset fuzz
+ctest --preset fuzz
+
+echo "== Windows build (clang, second compiler)"
+cmake --preset windows-clang
+cmake --build --preset windows-clang
+
+echo "== Windows build (mingw-w64 g++) and its tests under Wine"
 cmake --preset windows
 cmake --build --preset windows
+ctest --preset windows
