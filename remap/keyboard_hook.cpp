@@ -6,16 +6,24 @@
 
 namespace {
 
-// Dvorak key for each physical US QWERTY key, by virtual-key code; 0 where
-// the key stays (A, M, digits, controls...). A flat table keeps the lookup one
-// load on the hook's hot path.
-struct DvorakTable {
-    uint8_t to[256];
+// What happens to each physical key, by virtual-key code, in one flat table so
+// that an ordinary key costs a single load on the hook's hot path: 0 passes,
+// a small code names a modifier rule, and any value from 'A' up is the key
+// that the Dvorak layout puts in that place.
+enum ModifierRule : uint8_t { NO_RULE, CAPSLOCK_RULE, LCTRL_RULE, RCTRL_RULE, LALT_RULE, RALT_RULE };
+
+const uint8_t FIRST_DVORAK_KEY = 'A';
+
+// The key each swap rule injects, by rule.
+const uint8_t SWAPPED[] = {0, 0, VK_LMENU, VK_RMENU, VK_LCONTROL, VK_RCONTROL};
+
+struct KeyRules {
+    uint8_t rule[256];
 };
 
-constexpr DvorakTable MakeDvorakTable()
+constexpr KeyRules MakeKeyRules()
 {
-    const uint8_t pairs[][2] = {
+    const uint8_t dvorak[][2] = {
         {'B', 'X'}, {'C', 'J'}, {'D', 'E'}, {'E', VK_OEM_PERIOD}, {'F', 'U'},
         {'G', 'I'}, {'H', 'D'}, {'I', 'C'}, {'J', 'H'}, {'K', 'T'},
         {'L', 'N'}, {'N', 'B'}, {'O', 'R'}, {'P', 'L'}, {'Q', VK_OEM_7},
@@ -25,30 +33,84 @@ constexpr DvorakTable MakeDvorakTable()
         {VK_OEM_MINUS, VK_OEM_4}, {VK_OEM_PERIOD, 'V'}, {VK_OEM_2, 'Z'},
         {VK_OEM_4, VK_OEM_2}, {VK_OEM_6, VK_OEM_PLUS}, {VK_OEM_7, VK_OEM_MINUS},
     };
-    DvorakTable table{};
-    for (const auto& pair : pairs) {
-        table.to[pair[0]] = pair[1];
+    KeyRules table{};
+    for (const auto& pair : dvorak) {
+        table.rule[pair[0]] = pair[1];
     }
+    table.rule[VK_CAPITAL] = CAPSLOCK_RULE;
+    table.rule[VK_LCONTROL] = LCTRL_RULE;
+    table.rule[VK_RCONTROL] = RCTRL_RULE;
+    table.rule[VK_LMENU] = LALT_RULE;
+    table.rule[VK_RMENU] = RALT_RULE;
     return table;
 }
 
-constexpr DvorakTable DVORAK = MakeDvorakTable();
+constexpr KeyRules KEY_RULES = MakeKeyRules();
 
-HookVerdict Replace(uint16_t vk, int down)
+int IsPress(const HookKeyEvent& event)
 {
-    InjectKey(vk, down, 0);
+    return event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
+}
+
+// Out of line, like every path that injects, so that the hook's path for a
+// key it passes needs no stack frame.
+__attribute__((noinline)) HookVerdict Replace(uint16_t vk, const HookKeyEvent& event)
+{
+    InjectKey(vk, IsPress(event), 0);
     return Swallow;
 }
 
-HookVerdict RouteAltTap(AltTapState& self, AltTapState& other, int down)
+// Masking releases around the press: only hooks that run ahead of this one
+// see them; they are dropped when they come back.
+__attribute__((noinline)) HookVerdict MaskedCtrlPress()
 {
-    AltTapInterrupt(other);
-    if (down) {
-        AltTapKeyDown(self);
-    } else {
-        AltTapKeyUp(self);
-    }
+    InjectKey(VK_LCONTROL, 0, SELF_MASK_TAG);
+    InjectKey(VK_LCONTROL, 1, 0);
+    InjectKey(VK_LCONTROL, 0, SELF_MASK_TAG);
     return Swallow;
+}
+
+// Step after the Alt-tap routing: the one rule, if any, of this key.
+inline __attribute__((always_inline)) HookVerdict ApplyKeyRule(const HookKeyEvent& event)
+{
+    const uint32_t vk = event.vkCode;
+    const uint8_t rule = vk < 256 ? KEY_RULES.rule[vk] : uint8_t{NO_RULE};
+    // Letters and punctuation first: they are most of what anyone types.
+    if (rule >= FIRST_DVORAK_KEY) {
+        return RemapOptions.use_dvorak ? Replace(rule, event) : Pass;
+    }
+    if (rule == NO_RULE) {
+        return Pass;
+    }
+    if (rule != CAPSLOCK_RULE) {
+        return RemapOptions.swap_alt_for_ctrl ? Replace(SWAPPED[rule], event) : Pass;
+    }
+    if (!RemapOptions.capslock_to_ctrl) {
+        return Pass;
+    }
+    return IsPress(event) ? MaskedCtrlPress() : Replace(VK_LCONTROL, event);
+}
+
+// While send_lang is on the Alt keys belong to the Alt-tap switch, and every
+// other key interrupts both sides first, so that a modifier press this
+// injects goes out before the key's own replacement. Kept out of line so the
+// common path of the hook stays free of calls.
+__attribute__((noinline)) HookVerdict RouteAltTap(const HookKeyEvent& event)
+{
+    const uint32_t vk = event.vkCode;
+    if (vk == VK_LMENU || vk == VK_RMENU) {
+        AltTapState& self = vk == VK_LMENU ? alt_tap_left : alt_tap_right;
+        AltTapInterrupt(vk == VK_LMENU ? alt_tap_right : alt_tap_left);
+        if (IsPress(event)) {
+            AltTapKeyDown(self);
+        } else {
+            AltTapKeyUp(self);
+        }
+        return Swallow;
+    }
+    AltTapInterrupt(alt_tap_left);
+    AltTapInterrupt(alt_tap_right);
+    return ApplyKeyRule(event);
 }
 
 }  // namespace
@@ -68,61 +130,8 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
         return Pass;
     }
 
-    const int down = event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
-    const uint32_t vk = event.vkCode;
-
     if (RemapOptions.send_lang) {
-        if (vk == VK_LMENU) {
-            return RouteAltTap(alt_tap_left, alt_tap_right, down);
-        }
-        if (vk == VK_RMENU) {
-            return RouteAltTap(alt_tap_right, alt_tap_left, down);
-        }
-        // Any modifier press this injects goes out before the key's own
-        // replacement below.
-        AltTapInterrupt(alt_tap_left);
-        AltTapInterrupt(alt_tap_right);
+        return RouteAltTap(event);
     }
-
-    switch (vk) {
-    case VK_CAPITAL:
-        if (!RemapOptions.capslock_to_ctrl) {
-            break;
-        }
-        if (down) {
-            // Masking releases around the press: only hooks that run ahead
-            // of this one see them; they are dropped when they come back.
-            InjectKey(VK_LCONTROL, 0, SELF_MASK_TAG);
-            InjectKey(VK_LCONTROL, 1, 0);
-            InjectKey(VK_LCONTROL, 0, SELF_MASK_TAG);
-            return Swallow;
-        }
-        return Replace(VK_LCONTROL, 0);
-    case VK_LCONTROL:
-        if (RemapOptions.swap_alt_for_ctrl) {
-            return Replace(VK_LMENU, down);
-        }
-        break;
-    case VK_RCONTROL:
-        if (RemapOptions.swap_alt_for_ctrl) {
-            return Replace(VK_RMENU, down);
-        }
-        break;
-    case VK_LMENU:
-        if (RemapOptions.swap_alt_for_ctrl) {
-            return Replace(VK_LCONTROL, down);
-        }
-        break;
-    case VK_RMENU:
-        if (RemapOptions.swap_alt_for_ctrl) {
-            return Replace(VK_RCONTROL, down);
-        }
-        break;
-    default:
-        if (RemapOptions.use_dvorak && vk < 256 && DVORAK.to[vk] != 0) {
-            return Replace(DVORAK.to[vk], down);
-        }
-        break;
-    }
-    return Pass;
+    return ApplyKeyRule(event);
 }
