@@ -1,0 +1,38 @@
+// The least a low-level-hook remapper can do, as a yardstick for the added
+// latency of lumbrix.exe: swallow the physical J key and inject H in its
+// place with one SendInput call; nothing else. Test-only, never shipped.
+#include <windows.h>
+
+namespace {
+
+HHOOK yardstick_hook;
+
+LRESULT CALLBACK YardstickProc(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    if (nCode == HC_ACTION) {
+        const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+        if (key->vkCode == 'J' && !(key->flags & LLKHF_INJECTED)) {
+            INPUT input;
+            ZeroMemory(&input, sizeof input);
+            input.type = INPUT_KEYBOARD;
+            input.ki.wVk = 'H';
+            input.ki.dwFlags = (wParam == WM_KEYUP || wParam == WM_SYSKEYUP) ? KEYEVENTF_KEYUP : 0;
+            SendInput(1, &input, sizeof(INPUT));
+            return 1;
+        }
+    }
+    return CallNextHookEx(yardstick_hook, nCode, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    yardstick_hook = SetWindowsHookExW(WH_KEYBOARD_LL, YardstickProc, instance, 0);
+    MSG message;
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
+        DispatchMessageW(&message);
+    }
+    UnhookWindowsHookEx(yardstick_hook);
+    return 0;
+}
