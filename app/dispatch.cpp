@@ -1,0 +1,72 @@
+#include "app/dispatch.h"
+
+CommandAction DecideCommand(uint32_t id, intptr_t check_state)
+{
+    const bool checked = check_state == BST_CHECKED;
+    switch (id) {
+    case IDC_SWAP_ALT_CTRL:
+    case IDC_CAPSLOCK_TO_CTRL:
+    case IDC_SEND_LANG:
+    case IDC_USE_DVORAK:
+        return checked ? CommandOptionOn : CommandOptionOff;
+    case IDC_STARTUP:
+        return checked ? CommandCreateShortcut : CommandDeleteShortcut;
+    case IDC_EXIT:
+    case IDM_EXIT:
+        return CommandDestroy;
+    case IDM_SETTINGS:
+        return CommandShow;
+    default:
+        return CommandNothing;
+    }
+}
+
+int32_t* OptionSwitch(RemapSettings& settings, uint32_t id)
+{
+    switch (id) {
+    case IDC_SWAP_ALT_CTRL:
+        return &settings.swap_alt_for_ctrl;
+    case IDC_CAPSLOCK_TO_CTRL:
+        return &settings.capslock_to_ctrl;
+    case IDC_SEND_LANG:
+        return &settings.send_lang;
+    case IDC_USE_DVORAK:
+        return &settings.use_dvorak;
+    default:
+        return nullptr;
+    }
+}
+
+TrayAction DecideTrayMessage(uintptr_t wParam, intptr_t lParam)
+{
+    if (wParam != TRAY_ICON_ID) {
+        return TrayNothing;
+    }
+    if (lParam == WM_LBUTTONUP) {
+        return TrayShow;
+    }
+    if (lParam == WM_RBUTTONUP) {
+        return TrayOpenMenu;
+    }
+    return TrayNothing;
+}
+
+NotifyAction DecideNotification(uint32_t code)
+{
+    return code == NM_CLICK || code == NM_RETURN ? NotifyOpenLink : NotifyNothing;
+}
+
+bool StartsHidden(int argc, const wchar_t* const* argv)
+{
+    if (argc != 2 || argv == nullptr || argv[1] == nullptr) {
+        return false;
+    }
+    const wchar_t* const expected = L"/hide";
+    for (int i = 0; i < 5; ++i) {
+        // A shorter argument ends at its terminator, which matches no letter.
+        if (argv[1][i] != expected[i]) {
+            return false;
+        }
+    }
+    return true;
+}

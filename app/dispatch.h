@@ -1,0 +1,83 @@
+// What the settings window does with a click, a tray callback or a link
+// notification, and whether the command line asks to start hidden: plain
+// decisions on integers, free of the platform.
+#pragma once
+
+#include <cstdint>
+
+#include "settings/remap_settings.h"
+
+// Windows' numbers for the messages and codes decided on here, spelled as the
+// Windows headers spell them; a Windows file includes <windows.h> and
+// <commctrl.h> first and keeps their definitions.
+#ifndef WM_USER
+#define WM_USER 0x0400
+#endif
+#ifndef WM_LBUTTONUP
+#define WM_LBUTTONUP 0x0202
+#endif
+#ifndef WM_RBUTTONUP
+#define WM_RBUTTONUP 0x0205
+#endif
+#ifndef BST_CHECKED
+#define BST_CHECKED 1
+#endif
+#ifndef NM_CLICK
+#define NM_CLICK (0U - 2U)
+#endif
+#ifndef NM_RETURN
+#define NM_RETURN (0U - 4U)
+#endif
+
+// Child control ids, also the WM_COMMAND ids of the controls. Rows from top
+// to bottom hold 1, 2, 3, 0, 4.
+const uint32_t IDC_SWAP_ALT_CTRL = 0;
+const uint32_t IDC_CAPSLOCK_TO_CTRL = 1;
+const uint32_t IDC_SEND_LANG = 2;
+const uint32_t IDC_USE_DVORAK = 3;
+const uint32_t IDC_STARTUP = 4;
+const uint32_t IDC_EXIT = 5;
+const uint32_t OPTION_BOX_COUNT = 5;
+
+// Tray menu item ids.
+const uint32_t IDM_SETTINGS = 100;
+const uint32_t IDM_EXIT = 101;
+
+// The tray icon's id and its callback message.
+const uint32_t TRAY_ICON_ID = 1000;
+const uint32_t WM_TRAYICON = WM_USER + 1000;
+
+enum CommandAction {
+    CommandNothing,
+    CommandOptionOn,        // the box's switch becomes 1, applied and saved
+    CommandOptionOff,       // the box's switch becomes 0, applied and saved
+    CommandCreateShortcut,
+    CommandDeleteShortcut,
+    CommandDestroy,
+    CommandShow,
+};
+
+enum TrayAction { TrayNothing, TrayShow, TrayOpenMenu };
+
+enum NotifyAction { NotifyNothing, NotifyOpenLink };
+
+// A WM_COMMAND: `id` is the low word of wParam, `check_state` the
+// BM_GETCHECK answer of the box with that id (ignored for other ids). Only
+// BST_CHECKED counts as on; indeterminate and anything else are off.
+CommandAction DecideCommand(uint32_t id, intptr_t check_state);
+
+// The settings switch that option box `id` writes; null for the startup box,
+// the Exit button and every other id.
+int32_t* OptionSwitch(RemapSettings& settings, uint32_t id);
+
+// A WM_TRAYICON callback in the version-0 form: wParam the icon id, lParam
+// the mouse message, both compared as whole words.
+TrayAction DecideTrayMessage(uintptr_t wParam, intptr_t lParam);
+
+// A WM_NOTIFY: a click or Return on a link opens it, whichever control sent it.
+NotifyAction DecideNotification(uint32_t code);
+
+// True when the command line holds exactly one argument after the program
+// and its first five units are "/hide", compared case-sensitively; what
+// follows them is not looked at. `argv` may be null when `argc` is 0.
+bool StartsHidden(int argc, const wchar_t* const* argv);

@@ -1,0 +1,113 @@
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/dispatch.h"
+#include "app/main_window_win32.h"
+#include "res/resource.h"
+#include "settings/settings_win32.h"
+
+namespace {
+
+// A second launch hands over to the running instance and starts nothing.
+void BringForward(HWND running)
+{
+    ShowWindow(running, SW_SHOW);
+    UpdateWindow(running);
+    SetForegroundWindow(running);
+}
+
+bool HiddenByCommandLine()
+{
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    const bool hidden = StartsHidden(arguments != NULL ? count : 0, arguments);
+    LocalFree(arguments);
+    return hidden;
+}
+
+void InitLinkControl()
+{
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_LINK_CLASS;
+    InitCommonControlsEx(&controls);
+}
+
+void RegisterMainWindowClass(HINSTANCE instance)
+{
+    WNDCLASSEXW windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    windowClass.hCursor = LoadCursorW(NULL, IDC_ARROW);
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = MAIN_WINDOW_CLASS;
+    windowClass.hIconSm = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
+    RegisterClassExW(&windowClass);
+}
+
+// Hidden at creation, at the screen's top-left corner; caption, system menu
+// and minimise button only.
+HWND CreateMainWindow(HINSTANCE instance)
+{
+    return CreateWindowExW(0, MAIN_WINDOW_CLASS, PROGRAM_TITLE, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 440,
+                           240, NULL, NULL, instance, NULL);
+}
+
+void RunMessageLoop()
+{
+    MSG message;
+    // -1 is an error and ends the loop like WM_QUIT.
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+}  // namespace
+
+// Runs the program on this one thread until the window is destroyed; the
+// exit code is 0 on every path.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    HWND running = FindWindowW(MAIN_WINDOW_CLASS, NULL);
+    if (running != NULL) {
+        BringForward(running);
+        return 0;
+    }
+    const bool hidden = HiddenByCommandLine();
+    InitLinkControl();
+    CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    RegisterMainWindowClass(instance);
+
+    // Without a record (no path, no memory) the program still runs, every
+    // switch off, and writes no file.
+    RemapSettings stand_in{};
+    RemapSettings* settings = CreateRemapSettings();
+    SettingsFileKnown = settings != nullptr;
+    active_settings = SettingsFileKnown ? settings : &stand_in;
+    if (SettingsFileKnown) {
+        LoadSettings();
+    }
+
+    // Without a window nothing could ever post the quit message.
+    HWND window = CreateMainWindow(instance);
+    if (window != NULL) {
+        if (!hidden) {
+            ShowWindow(window, SW_SHOW);
+        }
+        UpdateWindow(window);
+        RunMessageLoop();
+    }
+
+    if (settings != nullptr) {
+        HeapFree(GetProcessHeap(), 0, settings);
+    }
+    CoUninitialize();
+    return 0;
+}

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/dispatch.h"
+
+TEST(DecideCommand, OptionBoxesFollowTheCheckStateReadBack)
+{
+    for (uint32_t id : {IDC_SWAP_ALT_CTRL, IDC_CAPSLOCK_TO_CTRL, IDC_SEND_LANG, IDC_USE_DVORAK}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(DecideCommand(id, 1), CommandOptionOn);
+        EXPECT_EQ(DecideCommand(id, 0), CommandOptionOff);
+        EXPECT_EQ(DecideCommand(id, 2), CommandOptionOff) << "indeterminate is not on";
+        EXPECT_EQ(DecideCommand(id, -1), CommandOptionOff);
+    }
+}
+
+TEST(DecideCommand, StartupBoxExitAndMenuItems)
+{
+    EXPECT_EQ(DecideCommand(IDC_STARTUP, 1), CommandCreateShortcut);
+    EXPECT_EQ(DecideCommand(IDC_STARTUP, 0), CommandDeleteShortcut);
+    EXPECT_EQ(DecideCommand(IDC_STARTUP, 2), CommandDeleteShortcut);
+    for (intptr_t state : {0, 1}) {
+        EXPECT_EQ(DecideCommand(IDC_EXIT, state), CommandDestroy);
+        EXPECT_EQ(DecideCommand(IDM_EXIT, state), CommandDestroy);
+        EXPECT_EQ(DecideCommand(IDM_SETTINGS, state), CommandShow);
+    }
+}
+
+TEST(DecideCommand, UnknownIdsDoNothing)
+{
+    for (uint32_t id : {6u, 7u, 99u, 102u, 1000u, 0xFFFFu}) {
+        EXPECT_EQ(DecideCommand(id, 1), CommandNothing) << id;
+    }
+}
+
+TEST(OptionSwitch, EachBoxWritesItsOwnSwitch)
+{
+    struct Case {
+        uint32_t id;
+        int32_t RemapSettings::*field;
+    };
+    const Case cases[] = {
+        {IDC_SWAP_ALT_CTRL, &RemapSettings::swap_alt_for_ctrl},
+        {IDC_CAPSLOCK_TO_CTRL, &RemapSettings::capslock_to_ctrl},
+        {IDC_SEND_LANG, &RemapSettings::send_lang},
+        {IDC_USE_DVORAK, &RemapSettings::use_dvorak},
+    };
+    for (const Case& c : cases) {
+        RemapSettings settings{};
+        int32_t* target = OptionSwitch(settings, c.id);
+        ASSERT_NE(target, nullptr) << c.id;
+        *target = 1;
+        EXPECT_EQ(settings.*c.field, 1) << c.id;
+        EXPECT_EQ(settings.capslock_to_ctrl + settings.swap_alt_for_ctrl + settings.send_lang + settings.use_dvorak, 1)
+            << "box " << c.id << " touches one switch only";
+    }
+}
+
+TEST(OptionSwitch, OtherControlsWriteNoSwitch)
+{
+    RemapSettings settings{};
+    for (uint32_t id : {IDC_STARTUP, IDC_EXIT, IDM_SETTINGS, IDM_EXIT, 6u}) {
+        EXPECT_EQ(OptionSwitch(settings, id), nullptr) << id;
+    }
+}
+
+TEST(OptionSwitch, ExactlyTheIdsThatSetAnOption)
+{
+    // The window writes through OptionSwitch whenever DecideCommand says so.
+    RemapSettings settings{};
+    for (uint32_t id = 0; id <= 0xFFFF; ++id) {
+        const CommandAction action = DecideCommand(id, 1);
+        const bool sets_option = action == CommandOptionOn || action == CommandOptionOff;
+        ASSERT_EQ(OptionSwitch(settings, id) != nullptr, sets_option) << id;
+        ASSERT_EQ(DecideCommand(id, 0) == CommandOptionOff, sets_option) << id;
+    }
+}
+
+TEST(DecideTrayMessage, OnlyButtonReleasesOnOurIcon)
+{
+    EXPECT_EQ(DecideTrayMessage(TRAY_ICON_ID, 0x0202), TrayShow);
+    EXPECT_EQ(DecideTrayMessage(TRAY_ICON_ID, 0x0205), TrayOpenMenu);
+    // Button downs, double clicks, moves, middle button.
+    for (intptr_t mouse : {0x0200, 0x0201, 0x0203, 0x0204, 0x0206, 0x0207, 0x0208, 0x0400, 0x0000}) {
+        EXPECT_EQ(DecideTrayMessage(TRAY_ICON_ID, mouse), TrayNothing) << mouse;
+    }
+}
+
+TEST(DecideTrayMessage, WholeWordsAreCompared)
+{
+    const uintptr_t high = uintptr_t(1) << (sizeof(uintptr_t) * 8 - 1);
+    EXPECT_EQ(DecideTrayMessage(999, 0x0202), TrayNothing);
+    EXPECT_EQ(DecideTrayMessage(0, 0x0205), TrayNothing);
+    EXPECT_EQ(DecideTrayMessage(high | TRAY_ICON_ID, 0x0202), TrayNothing) << "icon id with high bits set";
+    EXPECT_EQ(DecideTrayMessage(0x10000 | TRAY_ICON_ID, 0x0205), TrayNothing);
+    EXPECT_EQ(DecideTrayMessage(TRAY_ICON_ID, 0x10000 | 0x0202), TrayNothing) << "version-4 form with an icon id";
+    EXPECT_EQ(DecideTrayMessage(TRAY_ICON_ID, intptr_t(high | 0x0205)), TrayNothing);
+}
+
+TEST(DecideNotification, ClickAndReturnOpenTheLink)
+{
+    EXPECT_EQ(DecideNotification(0u - 2u), NotifyOpenLink);
+    EXPECT_EQ(DecideNotification(0u - 4u), NotifyOpenLink);
+    for (uint32_t code : {0u, 2u, 4u, 0u - 1u, 0u - 3u, 0u - 5u, 0u - 12u, 0u - 1250u}) {
+        EXPECT_EQ(DecideNotification(code), NotifyNothing) << code;
+    }
+}
+
+namespace {
+
+bool HiddenWith(std::vector<const wchar_t*> arguments)
+{
+    arguments.insert(arguments.begin(), L"lumbrix.exe");
+    return StartsHidden(static_cast<int>(arguments.size()), arguments.data());
+}
+
+}  // namespace
+
+TEST(StartsHidden, OneArgumentBeginningWithSlashHide)
+{
+    struct Case {
+        std::vector<const wchar_t*> arguments;
+        bool hidden;
+    };
+    const Case cases[] = {
+        {{L"/hide"}, true},
+        {{L"/hidex"}, true},
+        {{L"/hide-me please"}, true},
+        {{L"/HIDE"}, false},
+        {{L"/Hide"}, false},
+        {{L"/hid"}, false},
+        {{L"/"}, false},
+        {{L""}, false},
+        {{L"hide"}, false},
+        {{L"-hide"}, false},
+        {{L" /hide"}, false},
+        {{L"/hide", L"x"}, false},
+        {{L"x", L"/hide"}, false},
+        {{}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(HiddenWith(c.arguments), c.hidden)
+            << (c.arguments.empty() ? L"(none)" : c.arguments[0]) << " of " << c.arguments.size() << " arguments";
+    }
+}
+
+TEST(StartsHidden, NoArgumentVector)
+{
+    EXPECT_FALSE(StartsHidden(0, nullptr)) << "the command line could not be split";
+    const wchar_t* program_only[] = {L"lumbrix.exe"};
+    EXPECT_FALSE(StartsHidden(1, program_only));
+}
