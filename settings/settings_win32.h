@@ -8,14 +8,24 @@
 
 // A new record, all switches off, file_path = the executable's folder +
 // "\setting". Allocated on the process heap (HeapAlloc); the caller releases
-// it with HeapFree(GetProcessHeap(), 0, record). Null when no path or memory.
+// it with HeapFree(GetProcessHeap(), 0, record). When the executable's path
+// cannot be found, file_path is empty: the switches work in memory and
+// LoadSettings and SaveSettings leave the disk alone. Null only when the
+// heap cannot spare the record's few bytes.
 RemapSettings* CreateRemapSettings();
 
-// Reads the `setting` file into *active_settings once, repairing the file
-// where it is missing, unreadable or holds an unusable line.
+// Reads the `setting` file into *active_settings once. A missing or
+// unreadable file (more than SETTINGS_FILE_LIMIT bytes counts as unreadable)
+// and a file whose scan stops at an unusable line are rewritten from the
+// record. Does nothing while active_settings is null.
 void LoadSettings();
 
-// Rewrites the `setting` file from the record.
+// Rewrites the `setting` file from the record in its canonical 63-byte form:
+// written to "setting.tmp" and renamed over the file, so that the old file
+// stays whole until the new one is complete (a temporary file that cannot be
+// written whole is dropped and the old file kept); written directly where
+// no temporary file can be made or the rename fails. Failures are silent;
+// the record stays in effect.
 void SaveSettings(RemapSettings& settings);
 
 // The running executable's full path, newly allocated on the process heap

@@ -1,0 +1,51 @@
+// The `setting` file's text and the settings path as plain logic on
+// in-memory buffers; the Windows side only opens, sizes, reads and writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "settings/remap_settings.h"
+
+// Largest `setting` file that is read. We write 63 bytes; a bigger file is
+// not ours and counts as unreadable, like a missing one, and a size near
+// 4 GiB can no longer wrap the size + 1 of the read buffer.
+const uint32_t SETTINGS_FILE_LIMIT = 1024 * 1024;
+
+// Room for the canonical text and its terminator.
+const size_t SETTINGS_TEXT_CAPACITY = 128;
+
+// Uses one line of the text. `line` is the line's first byte and `value` the
+// byte after its last '='; both point into one NUL-terminated text and are
+// not cut off at the line's end, so the number is sought across line breaks.
+// Reads a base-10 number in the signed 32-bit range after optional white
+// space and sign; the first key the line begins with (case-sensitive, over
+// the key's length only) becomes 1 when the number is nonzero, else 0.
+// False, with the record unchanged, when there is no digit, the number is
+// out of range or no key matches.
+bool ParseSettingLine(RemapSettings& settings, const char* line, const char* value);
+
+// Applies the lines of a NUL-terminated text in order; CR, LF and CRLF end a
+// line, lines without '=' are skipped. True when the scan completes; false
+// at the first unusable line, with the lines before it already applied.
+bool ScanSettings(RemapSettings& settings, const char* text);
+
+// Writes the canonical text of the four flags (each 0 or 1, LF-separated,
+// no final line break) and its terminator into `out`, which has room for
+// SETTINGS_TEXT_CAPACITY bytes. Returns the text's length, always 63.
+int FormatSettings(const RemapSettings& settings, char* out);
+
+// Cuts an executable's full path in place to its folder the way
+// PathRemoveFileSpecW does: the last backslash and what follows go, except a
+// drive root's backslash ("C:\lumbrix.exe" gives "C:\"). Returns the folder's
+// length in units.
+size_t CutToFolder(wchar_t* path);
+
+// Bytes of a record whose file_path is a folder of `folder_length` units,
+// a backslash, "setting" and the terminator.
+size_t RemapSettingsSize(size_t folder_length);
+
+// Fills a record of RemapSettingsSize(folder_length) bytes: all switches
+// off, file_path = folder + "\setting" (a drive root thus gets a doubled
+// backslash, which the file system accepts).
+void InitRemapSettings(RemapSettings& settings, const wchar_t* folder, size_t folder_length);

@@ -1,0 +1,166 @@
+#include <windows.h>
+
+#include "settings/settings_win32.h"
+
+#include <cwchar>
+
+#include "settings/settings_text.h"
+
+namespace {
+
+// GetModuleFileNameW is tried at 256 units, doubling up to the longest path
+// Windows knows.
+const DWORD FIRST_PATH_CAPACITY = 256;
+const DWORD LAST_PATH_CAPACITY = 32768;
+
+const wchar_t TEMPORARY_SUFFIX[] = L".tmp";
+const size_t TEMPORARY_SUFFIX_UNITS = sizeof TEMPORARY_SUFFIX / sizeof TEMPORARY_SUFFIX[0];
+
+enum PathAttempt { PathDone, PathTooSmall, PathFailed };
+
+PathAttempt TryGetExecutablePath(DWORD capacity, wchar_t** path)
+{
+    HANDLE heap = GetProcessHeap();
+    wchar_t* buffer = static_cast<wchar_t*>(HeapAlloc(heap, 0, capacity * sizeof(wchar_t)));
+    if (buffer == NULL) {
+        return PathFailed;
+    }
+    const DWORD length = GetModuleFileNameW(NULL, buffer, capacity);
+    PathAttempt outcome = PathFailed;
+    // A full buffer means the path was cut short (it has no room left for
+    // its terminator); 0 is a failure of its own, not an empty path.
+    if (length >= capacity) {
+        outcome = PathTooSmall;
+    } else if (length > 0) {
+        wchar_t* copy = static_cast<wchar_t*>(HeapAlloc(heap, 0, (length + 1) * sizeof(wchar_t)));
+        if (copy != NULL) {
+            std::wmemcpy(copy, buffer, length);
+            copy[length] = L'\0';
+            *path = copy;
+            outcome = PathDone;
+        }
+    }
+    HeapFree(heap, 0, buffer);
+    return outcome;
+}
+
+// The text goes to "setting.tmp" beside the file, which one rename then puts
+// in the file's place, so that a crash, power loss or full disk mid-write
+// leaves the old settings whole. True when that is dealt with: the file was
+// replaced, or the temporary file could not be written whole and the old
+// file stays as it is. False when no temporary file could be made or the
+// rename failed, which leaves the direct write.
+bool ReplaceThroughTemporaryFile(const wchar_t* file_path, const char* text, DWORD length)
+{
+    HANDLE heap = GetProcessHeap();
+    const size_t path_length = std::wcslen(file_path);
+    wchar_t* temporary = static_cast<wchar_t*>(
+        HeapAlloc(heap, 0, (path_length + TEMPORARY_SUFFIX_UNITS) * sizeof(wchar_t)));
+    if (temporary == NULL) {
+        return false;
+    }
+    std::wmemcpy(temporary, file_path, path_length);
+    std::wmemcpy(temporary + path_length, TEMPORARY_SUFFIX, TEMPORARY_SUFFIX_UNITS);
+
+    bool dealt_with = false;
+    HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        bool whole = WriteFile(file, text, length, &written, NULL) && written == length;
+        // On disk before the rename makes it the settings file.
+        whole = whole && FlushFileBuffers(file);
+        CloseHandle(file);
+        const bool replaced =
+            whole && MoveFileExW(temporary, file_path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (!replaced) {
+            DeleteFileW(temporary);
+        }
+        dealt_with = replaced || !whole;
+    }
+    HeapFree(heap, 0, temporary);
+    return dealt_with;
+}
+
+}  // namespace
+
+bool GetExecutablePath(wchar_t** path)
+{
+    for (DWORD capacity = FIRST_PATH_CAPACITY; capacity <= LAST_PATH_CAPACITY; capacity *= 2) {
+        const PathAttempt outcome = TryGetExecutablePath(capacity, path);
+        if (outcome != PathTooSmall) {
+            return outcome == PathDone;
+        }
+    }
+    return false;
+}
+
+RemapSettings* CreateRemapSettings()
+{
+    HANDLE heap = GetProcessHeap();
+    wchar_t* executable_path = NULL;
+    if (!GetExecutablePath(&executable_path)) {
+        // No folder, no file: the switches stay off in memory and the empty
+        // path tells LoadSettings and SaveSettings to leave the disk alone.
+        return static_cast<RemapSettings*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(RemapSettings) + sizeof(wchar_t)));
+    }
+    const size_t folder_length = CutToFolder(executable_path);
+    RemapSettings* settings = static_cast<RemapSettings*>(HeapAlloc(heap, 0, RemapSettingsSize(folder_length)));
+    if (settings != NULL) {
+        InitRemapSettings(*settings, executable_path, folder_length);
+    }
+    HeapFree(heap, 0, executable_path);
+    return settings;
+}
+
+void LoadSettings()
+{
+    RemapSettings* settings = active_settings;
+    if (settings == NULL || settings->file_path[0] == L'\0') {
+        return;
+    }
+    HANDLE file = CreateFileW(settings->file_path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        SaveSettings(*settings);
+        return;
+    }
+    HANDLE heap = GetProcessHeap();
+    LARGE_INTEGER size;
+    char* text = NULL;
+    if (GetFileSizeEx(file, &size) && size.QuadPart <= SETTINGS_FILE_LIMIT) {
+        text = static_cast<char*>(HeapAlloc(heap, 0, static_cast<SIZE_T>(size.QuadPart) + 1));
+    }
+    bool usable = false;
+    if (text != NULL) {
+        DWORD count = 0;
+        if (ReadFile(file, text, static_cast<DWORD>(size.QuadPart), &count, NULL)) {
+            text[count] = '\0';
+            usable = ScanSettings(*settings, text);
+        }
+        HeapFree(heap, 0, text);
+    }
+    // Closed before SaveSettings opens the file for writing.
+    CloseHandle(file);
+    if (!usable) {
+        SaveSettings(*settings);
+    }
+}
+
+void SaveSettings(RemapSettings& settings)
+{
+    if (settings.file_path[0] == L'\0') {
+        return;
+    }
+    char text[SETTINGS_TEXT_CAPACITY];
+    const DWORD length = static_cast<DWORD>(FormatSettings(settings, text));
+    if (ReplaceThroughTemporaryFile(settings.file_path, text, length)) {
+        return;
+    }
+    HANDLE file = CreateFileW(settings.file_path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(file, text, length, &written, NULL);
+    CloseHandle(file);
+}

@@ -1,0 +1,18 @@
+// The startup shortcut's path rule as plain string work: the Startup
+// folder, a backslash, the executable's file name with its extension, and
+// ".lnk" (lumbrix.exe gets lumbrix.exe.lnk).
+#pragma once
+
+#include <cstddef>
+
+// The file-name part of a full path, as PathFindFileNameW returns it: the
+// text after the last '\', '/' or ':' that has something after it.
+const wchar_t* FindFileName(const wchar_t* path);
+
+// Units of the shortcut path for this folder and executable, terminator
+// included: folder + file name + 6.
+size_t ShortcutPathUnits(const wchar_t* folder, const wchar_t* executable_path);
+
+// Writes "<folder>\<file name>.lnk" and its terminator into `out`, which has
+// room for exactly ShortcutPathUnits(folder, executable_path) units.
+void FormatShortcutPath(wchar_t* out, const wchar_t* folder, const wchar_t* executable_path);

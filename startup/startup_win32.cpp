@@ -1,0 +1,72 @@
+#include <windows.h>
+
+#include "startup/startup_win32.h"
+
+#include <knownfolders.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include "settings/settings_win32.h"
+#include "startup/shortcut_path.h"
+
+BOOL GetStartupShortcutPath(const wchar_t* executable_path, wchar_t** out)
+{
+    PWSTR folder = NULL;
+    BOOL stored = 0;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Startup, 0, NULL, &folder))) {
+        const size_t units = ShortcutPathUnits(folder, executable_path);
+        wchar_t* path = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
+        if (path != NULL) {
+            FormatShortcutPath(path, folder, executable_path);
+            *out = path;
+            stored = 1;
+        }
+    }
+    // Also after a failed lookup, which may still have handed out a string.
+    CoTaskMemFree(folder);
+    return stored;
+}
+
+BOOL WithStartupShortcut(ShortcutFileOp operation)
+{
+    HANDLE heap = GetProcessHeap();
+    wchar_t* executable_path = NULL;
+    wchar_t* shortcut_path = NULL;
+    BOOL result = 0;
+    if (!GetExecutablePath(&executable_path)) {
+        return 0;
+    }
+    if (GetStartupShortcutPath(executable_path, &shortcut_path)) {
+        result = operation(shortcut_path);
+        HeapFree(heap, 0, shortcut_path);
+    }
+    HeapFree(heap, 0, executable_path);
+    return result;
+}
+
+void CreateStartupShortcut()
+{
+    HANDLE heap = GetProcessHeap();
+    wchar_t* executable_path = NULL;
+    wchar_t* shortcut_path = NULL;
+    if (!GetExecutablePath(&executable_path)) {
+        return;
+    }
+    if (GetStartupShortcutPath(executable_path, &shortcut_path)) {
+        IShellLinkW* link = NULL;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                       reinterpret_cast<void**>(&link)))) {
+            // Save is tried even when these fail: nothing is reported anyway.
+            link->SetPath(executable_path);
+            link->SetArguments(L"/hide");
+            IPersistFile* file = NULL;
+            if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+                file->Save(shortcut_path, TRUE);
+                file->Release();
+            }
+            link->Release();
+        }
+        HeapFree(heap, 0, shortcut_path);
+    }
+    HeapFree(heap, 0, executable_path);
+}

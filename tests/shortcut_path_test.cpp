@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <memory>
+#include <string>
+
+#include "startup/shortcut_path.h"
+
+namespace {
+
+const wchar_t STARTUP[] = L"C:\\Users\\ユーザー\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
+
+// Built in a buffer of exactly the size the rule asks for: the sanitizer
+// flags a unit too many.
+std::wstring ShortcutPath(const wchar_t* folder, const wchar_t* executable)
+{
+    const size_t units = ShortcutPathUnits(folder, executable);
+    std::unique_ptr<wchar_t[]> path(new wchar_t[units]);
+    FormatShortcutPath(path.get(), folder, executable);
+    EXPECT_EQ(std::wcslen(path.get()) + 1, units);
+    return path.get();
+}
+
+}  // namespace
+
+TEST(FindFileName, TheLastPartOfThePath)
+{
+    struct {
+        const wchar_t* path;
+        const wchar_t* name;
+    } cases[] = {
+        {L"C:\\tools\\lumbrix.exe", L"lumbrix.exe"},
+        {L"C:\\lumbrix.exe", L"lumbrix.exe"},
+        {L"C:lumbrix.exe", L"lumbrix.exe"},
+        {L"C:/tools/lumbrix.exe", L"lumbrix.exe"},
+        {L"\\\\server\\share\\Lumbrix 0.2.EXE", L"Lumbrix 0.2.EXE"},
+        {L"lumbrix.exe", L"lumbrix.exe"},
+        {L"C:\\tools\\", L"tools\\"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(FindFileName(c.path), c.name);
+    }
+}
+
+TEST(ShortcutPath, FolderBackslashFileNameAndLnk)
+{
+    struct {
+        const wchar_t* executable;
+        const wchar_t* name;
+    } cases[] = {
+        {L"C:\\tools\\lumbrix.exe", L"lumbrix.exe.lnk"},  // the extension stays in the name
+        {L"C:\\lumbrix.exe", L"lumbrix.exe.lnk"},
+        {L"D:\\Programme\\キー\\renamed.exe", L"renamed.exe.lnk"},
+        {L"C:\\tools\\noextension", L"noextension.lnk"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ShortcutPath(STARTUP, c.executable), std::wstring(STARTUP) + L"\\" + c.name);
+    }
+    EXPECT_EQ(ShortcutPath(L"", L"C:\\lumbrix.exe"), L"\\lumbrix.exe.lnk");
+    const std::wstring deep = L"C:\\" + std::wstring(40000, L'f');
+    EXPECT_EQ(ShortcutPath(deep.c_str(), L"C:\\lumbrix.exe"), deep + L"\\lumbrix.exe.lnk");
+}
