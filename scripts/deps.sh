@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     g++-mingw-w64-x86-64   # the Windows cross compiler
     wine wine64            # runs lumbrix.exe and the Windows tests
+    fonts-wine             # Marlett, for the caption buttons Wine draws
     xvfb xauth x11-utils   # a display for Wine when none is given
     xdotool                # physical keystrokes and clicks through XTEST
     imagemagick            # screenshots of the settings window
