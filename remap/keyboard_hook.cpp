@@ -4,6 +4,14 @@
 #include "remap/remap_options.h"
 #include "remap/win_keys.h"
 
+#if defined(_MSC_VER)
+#define OUT_OF_LINE __declspec(noinline)
+#define ALWAYS_INLINE __forceinline
+#else
+#define OUT_OF_LINE __attribute__((noinline))
+#define ALWAYS_INLINE inline __attribute__((always_inline))
+#endif
+
 namespace {
 
 // What happens to each physical key, by virtual-key code, in one flat table so
@@ -54,7 +62,7 @@ int IsPress(const HookKeyEvent& event)
 
 // Out of line, like every path that injects, so that the hook's path for a
 // key it passes needs no stack frame.
-__attribute__((noinline)) HookVerdict Replace(uint16_t vk, const HookKeyEvent& event)
+OUT_OF_LINE HookVerdict Replace(uint16_t vk, const HookKeyEvent& event)
 {
     InjectKey(vk, IsPress(event), 0);
     return Swallow;
@@ -62,7 +70,7 @@ __attribute__((noinline)) HookVerdict Replace(uint16_t vk, const HookKeyEvent& e
 
 // Masking releases around the press: only hooks that run ahead of this one
 // see them; they are dropped when they come back.
-__attribute__((noinline)) HookVerdict MaskedCtrlPress()
+OUT_OF_LINE HookVerdict MaskedCtrlPress()
 {
     InjectKey(VK_LCONTROL, 0, SELF_MASK_TAG);
     InjectKey(VK_LCONTROL, 1, 0);
@@ -71,7 +79,7 @@ __attribute__((noinline)) HookVerdict MaskedCtrlPress()
 }
 
 // Step after the Alt-tap routing: the one rule, if any, of this key.
-inline __attribute__((always_inline)) HookVerdict ApplyKeyRule(const HookKeyEvent& event)
+ALWAYS_INLINE HookVerdict ApplyKeyRule(const HookKeyEvent& event)
 {
     const uint32_t vk = event.vkCode;
     const uint8_t rule = vk < 256 ? KEY_RULES.rule[vk] : uint8_t{NO_RULE};
@@ -95,7 +103,7 @@ inline __attribute__((always_inline)) HookVerdict ApplyKeyRule(const HookKeyEven
 // other key interrupts both sides first, so that a modifier press this
 // injects goes out before the key's own replacement. Kept out of line so the
 // common path of the hook stays free of calls.
-__attribute__((noinline)) HookVerdict RouteAltTap(const HookKeyEvent& event)
+OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
 {
     const uint32_t vk = event.vkCode;
     if (vk == VK_LMENU || vk == VK_RMENU) {
