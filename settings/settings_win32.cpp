@@ -151,6 +151,13 @@ void SaveSettings(RemapSettings& settings)
     if (settings.file_path[0] == L'\0') {
         return;
     }
+    // A read-only file is not ours to replace. Windows refuses both the
+    // rename and the direct write, but a rename over it succeeds on other
+    // file systems (and Wine run as root even truncates it).
+    const DWORD attributes = GetFileAttributesW(settings.file_path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return;
+    }
     char text[SETTINGS_TEXT_CAPACITY];
     const DWORD length = static_cast<DWORD>(FormatSettings(settings, text));
     if (ReplaceThroughTemporaryFile(settings.file_path, text, length)) {
