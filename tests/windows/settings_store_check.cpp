@@ -184,6 +184,10 @@ void RunFileCases()
         {"empty file stays empty", true, "", "0000", UNCHANGED},
         {"byte-order mark is repaired all off", true, "\xEF\xBB\xBFuse_dvorak=1", "0000", Canonical("0000")},
         {"a NUL ends the text", true, std::string("use_dvorak=1\0send_lang=x", 24), "0001", UNCHANGED},
+        // long is 32 bits here: the conversion itself reports the overflow.
+        {"smallest 32-bit value is read", true, "use_dvorak=-2147483648", "0001", UNCHANGED},
+        {"one above the 32-bit range is repaired", true, "send_lang=1\nuse_dvorak=2147483648", "0010",
+         Canonical("0010")},
     };
     for (const FileCase& c : cases) {
         Clear();
