@@ -13,6 +13,7 @@ packages=(
     locales fonts-noto-cjk # Japanese texts
     liblnk-utils           # lnkinfo, to read the startup shortcut
     libxtst-dev            # XTEST for the end-to-end runner
+    python3                # the end-to-end runner (standard library only)
     valgrind               # instruction counts of the hook
 )
 

@@ -1,0 +1,496 @@
+#include <windows.h>
+#include <shlobj.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+// The end-to-end suite's eyes inside Wine. A focused window records every key
+// message it receives, as an application would see them, and a low-level
+// keyboard hook installed after Lumbrix's (so that it runs first) records the
+// whole chain: physical events, injected events with their flags and extra
+// info, and what the rest of the chain answered. Every record carries a
+// QueryPerformanceCounter stamp, so a latency measurement can pair each
+// physical event's hook stamp with the stamps of the messages it turned into.
+//
+// Usage: key_probe.exe LOG CMDDIR [--after CLASS]
+//   LOG     the log file (created; one record per line)
+//   CMDDIR  a folder the probe polls for a file named "cmd"; it answers each
+//           command in "reply" (see RunCommand)
+//   --after waits until a top-level window of CLASS exists and its program
+//           waits for input before hooking, so that the probe's hook lies in
+//           front of that program's
+//
+// Log lines, fields separated by one space:
+//   freq F                              counter ticks per second
+//   ready Q HWND XID                    hook installed, window focused; XID
+//                                       is its X window under Wine, else 0
+//   hook Q QOUT MSG VK SCAN FLAGS TIME EXTRA NEXT
+//       one hook call: stamps on entry and after CallNextHookEx, the message
+//       (hex), KBDLLHOOKSTRUCT fields (flags and extra in hex) and the chain's
+//       answer (nonzero: a later hook swallowed the event)
+//   msg Q NAME WPARAM LPARAM EXTRA      a message reached the window; EXTRA is
+//       GetMessageExtraInfo (hex), NAME one of keydown keyup syskeydown
+//       syskeyup char syschar
+//   lost N                              records dropped for want of room
+
+namespace {
+
+const wchar_t PROBE_CLASS[] = L"LumbrixKeyProbe";
+
+// dwExtraInfo of the events the probe injects itself, so the runner can tell
+// them from everyone else's.
+const ULONG_PTR PROBE_TAG = 0x50524F42;
+
+const UINT_PTR POLL_TIMER = 1;
+const UINT POLL_MS = 10;
+
+struct Record {
+    char kind; // 'h' hook call, 'm' window message
+    bool done;
+    LONGLONG qpc;
+    LONGLONG qpc_out;
+    UINT message;
+    KBDLLHOOKSTRUCT key;
+    WPARAM wparam;
+    LPARAM lparam;
+    ULONG_PTR extra;
+    LRESULT next;
+};
+
+// Hook calls can nest (an event injected by a later hook arrives while the
+// probe still waits in CallNextHookEx), so a record's slot is taken on entry
+// and the log is written only up to the first record still open.
+const size_t MAX_RECORDS = 1 << 16;
+Record records[MAX_RECORDS];
+size_t record_count;
+size_t written_count;
+unsigned long lost_count;
+
+HHOOK probe_hook;
+HWND probe_window;
+FILE* log_file;
+wchar_t command_path[MAX_PATH];
+wchar_t reply_path[MAX_PATH];
+wchar_t reply_temp_path[MAX_PATH];
+
+LONGLONG Now()
+{
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart;
+}
+
+Record* TakeRecord(char kind)
+{
+    if (record_count == MAX_RECORDS) {
+        ++lost_count;
+        return nullptr;
+    }
+    Record* record = &records[record_count++];
+    memset(record, 0, sizeof *record);
+    record->kind = kind;
+    return record;
+}
+
+void WriteRecords()
+{
+    while (written_count < record_count && records[written_count].done) {
+        const Record& r = records[written_count++];
+        if (r.kind == 'h') {
+            fprintf(log_file, "hook %lld %lld %x %lu %lu %lx %lu %llx %lld\n", r.qpc, r.qpc_out,
+                    r.message, r.key.vkCode, r.key.scanCode, r.key.flags, r.key.time,
+                    static_cast<unsigned long long>(r.key.dwExtraInfo), static_cast<long long>(r.next));
+        } else {
+            const char* name = "other";
+            switch (r.message) {
+            case WM_KEYDOWN: name = "keydown"; break;
+            case WM_KEYUP: name = "keyup"; break;
+            case WM_SYSKEYDOWN: name = "syskeydown"; break;
+            case WM_SYSKEYUP: name = "syskeyup"; break;
+            case WM_CHAR: name = "char"; break;
+            case WM_SYSCHAR: name = "syschar"; break;
+            }
+            fprintf(log_file, "msg %lld %s %llu %llx %llx\n", r.qpc, name,
+                    static_cast<unsigned long long>(r.wparam),
+                    static_cast<unsigned long long>(r.lparam),
+                    static_cast<unsigned long long>(r.extra));
+        }
+    }
+    if (written_count == record_count) {
+        written_count = record_count = 0;
+    }
+    if (lost_count) {
+        fprintf(log_file, "lost %lu\n", lost_count);
+        lost_count = 0;
+    }
+    fflush(log_file);
+}
+
+LRESULT CALLBACK ProbeHookProc(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code != HC_ACTION) {
+        return CallNextHookEx(probe_hook, code, wParam, lParam);
+    }
+    const LONGLONG entry = Now();
+    Record* record = TakeRecord('h');
+    // The record's index, not its address, survives a nested call that
+    // takes the next slot.
+    const size_t index = record ? static_cast<size_t>(record - records) : MAX_RECORDS;
+    if (record) {
+        record->qpc = entry;
+        record->message = static_cast<UINT>(wParam);
+        record->key = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+    }
+    const LRESULT next = CallNextHookEx(probe_hook, code, wParam, lParam);
+    if (index < MAX_RECORDS) {
+        records[index].qpc_out = Now();
+        records[index].next = next;
+        records[index].done = true;
+    }
+    return next;
+}
+
+void RecordMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const LONGLONG stamp = Now();
+    Record* record = TakeRecord('m');
+    if (record) {
+        record->qpc = stamp;
+        record->message = message;
+        record->wparam = wParam;
+        record->lparam = lParam;
+        record->extra = static_cast<ULONG_PTR>(GetMessageExtraInfo());
+        record->done = true;
+    }
+}
+
+// ---- commands -------------------------------------------------------------
+
+void AppendUtf8(FILE* out, const wchar_t* text)
+{
+    char buffer[2048];
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+    if (length > 0) {
+        for (char* c = buffer; *c; ++c) {
+            if (*c == '\n' || *c == '\r' || *c == '\t') {
+                *c = ' ';
+            }
+        }
+        fputs(buffer, out);
+    }
+}
+
+// One line per window: handle, owner process, class, id, style, visibility,
+// outer rectangle, client size, client origin on the screen, check state
+// (buttons only, else -1), text.
+void DescribeWindow(FILE* out, const char* kind, HWND window)
+{
+    wchar_t class_name[256] = L"";
+    wchar_t text[512] = L"";
+    GetClassNameW(window, class_name, 256);
+    GetWindowTextW(window, text, 512);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    RECT outer = {};
+    RECT client = {};
+    POINT origin = {};
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    ClientToScreen(window, &origin);
+    long check = -1;
+    if (_wcsicmp(class_name, L"Button") == 0) {
+        DWORD_PTR answer = 0;
+        if (SendMessageTimeoutW(window, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer)) {
+            check = static_cast<long>(answer);
+        }
+    }
+    fprintf(out, "%s %llx %lu ", kind, static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)), pid);
+    AppendUtf8(out, class_name);
+    fprintf(out, " %lld %lx %d %ld %ld %ld %ld %ld %ld %ld %ld %ld ",
+            static_cast<long long>(GetWindowLongPtrW(window, GWLP_ID)),
+            static_cast<unsigned long>(GetWindowLongPtrW(window, GWL_STYLE)),
+            IsWindowVisible(window) ? 1 : 0, outer.left, outer.top, outer.right, outer.bottom,
+            client.right, client.bottom, origin.x, origin.y, check);
+    AppendUtf8(out, text);
+    fputc('\n', out);
+}
+
+BOOL CALLBACK DescribeChild(HWND window, LPARAM out)
+{
+    DescribeWindow(reinterpret_cast<FILE*>(out), "child", window);
+    return TRUE;
+}
+
+BOOL CALLBACK DescribeTopLevel(HWND window, LPARAM out)
+{
+    wchar_t class_name[64] = L"";
+    GetClassNameW(window, class_name, 64);
+    // The program's windows, popup menus and the probe itself; Wine's own
+    // hidden helper windows would only be noise.
+    if (wcscmp(class_name, L"Lumbrix") == 0 || wcscmp(class_name, L"#32768") == 0 ||
+        wcscmp(class_name, PROBE_CLASS) == 0) {
+        DescribeWindow(reinterpret_cast<FILE*>(out), "top", window);
+        EnumChildWindows(window, DescribeChild, out);
+    }
+    return TRUE;
+}
+
+unsigned long long NextNumber(char** save, int base)
+{
+    const char* word = strtok_r(nullptr, " \r\n", save);
+    return word ? strtoull(word, nullptr, base) : 0;
+}
+
+// The smallest rectangle holding every screen point of `area` (every other
+// pixel) where `window` answers WM_NCHITTEST with `code`: where to click a
+// caption button.
+void DescribeHitBox(FILE* out, HWND window, LRESULT code, RECT area)
+{
+    RECT box = {LONG_MAX, LONG_MAX, LONG_MIN, LONG_MIN};
+    for (LONG y = area.top; y < area.bottom; y += 2) {
+        for (LONG x = area.left; x < area.right; x += 2) {
+            DWORD_PTR answer = 0;
+            if (SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &answer) &&
+                static_cast<LRESULT>(answer) == code) {
+                box.left = x < box.left ? x : box.left;
+                box.top = y < box.top ? y : box.top;
+                box.right = x > box.right ? x : box.right;
+                box.bottom = y > box.bottom ? y : box.bottom;
+            }
+        }
+    }
+    if (box.left <= box.right) {
+        fprintf(out, "box %ld %ld %ld %ld\n", box.left, box.top, box.right, box.bottom);
+    }
+}
+
+void InjectTagged(WORD vk, bool down)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    input.ki.dwExtraInfo = PROBE_TAG;
+    SendInput(1, &input, sizeof input);
+}
+
+// Commands, one per file, words separated by spaces:
+//   windows                   describe the windows of interest
+//   inject VK D [VK D ...]    SendInput each key (D 1 press, 0 release),
+//                             tagged with PROBE_TAG
+//   post HWND MSG WPARAM LPARAM   PostMessageW (numbers in hex)
+//   focus                     bring the probe's window to the foreground
+//   foreground                describe the foreground window
+//   hitbox HWND CODE L T R B  where in that screen rectangle the window's
+//                             WM_NCHITTEST answers CODE
+//   startup-folder            the current user's Startup folder
+//   quit                      close the probe (after answering)
+// The answer starts with "ok" and ends with "end".
+void RunCommand(char* command, FILE* out)
+{
+    fputs("ok\n", out);
+    char* save = nullptr;
+    const char* verb = strtok_r(command, " \r\n", &save);
+    if (!verb) {
+        // Nothing to do: the reply alone confirms that the probe is alive
+        // and that everything before it has been written to the log.
+    } else if (strcmp(verb, "windows") == 0) {
+        EnumWindows(DescribeTopLevel, reinterpret_cast<LPARAM>(out));
+    } else if (strcmp(verb, "inject") == 0) {
+        for (;;) {
+            const char* vk = strtok_r(nullptr, " \r\n", &save);
+            const char* down = strtok_r(nullptr, " \r\n", &save);
+            if (!vk || !down) {
+                break;
+            }
+            InjectTagged(static_cast<WORD>(strtoul(vk, nullptr, 10)), strtoul(down, nullptr, 10) != 0);
+        }
+    } else if (strcmp(verb, "post") == 0) {
+        unsigned long long values[4] = {};
+        for (auto& value : values) {
+            value = NextNumber(&save, 16);
+        }
+        PostMessageW(reinterpret_cast<HWND>(static_cast<UINT_PTR>(values[0])), static_cast<UINT>(values[1]),
+                     static_cast<WPARAM>(values[2]), static_cast<LPARAM>(values[3]));
+    } else if (strcmp(verb, "focus") == 0) {
+        ShowWindow(probe_window, SW_SHOW);
+        SetForegroundWindow(probe_window);
+        SetFocus(probe_window);
+    } else if (strcmp(verb, "foreground") == 0) {
+        HWND foreground = GetForegroundWindow();
+        if (foreground) {
+            DescribeWindow(out, "foreground", foreground);
+        }
+    } else if (strcmp(verb, "hitbox") == 0) {
+        HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(NextNumber(&save, 16)));
+        const LRESULT code = static_cast<LRESULT>(NextNumber(&save, 10));
+        RECT area;
+        area.left = static_cast<LONG>(NextNumber(&save, 10));
+        area.top = static_cast<LONG>(NextNumber(&save, 10));
+        area.right = static_cast<LONG>(NextNumber(&save, 10));
+        area.bottom = static_cast<LONG>(NextNumber(&save, 10));
+        DescribeHitBox(out, window, code, area);
+    } else if (strcmp(verb, "startup-folder") == 0) {
+        wchar_t* folder = nullptr;
+        if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Startup, 0, nullptr, &folder))) {
+            fputs("folder ", out);
+            AppendUtf8(out, folder);
+            fputc('\n', out);
+        }
+        CoTaskMemFree(folder);
+    } else if (strcmp(verb, "quit") == 0) {
+        PostMessageW(probe_window, WM_CLOSE, 0, 0);
+    } else {
+        fprintf(out, "unknown %s\n", verb);
+    }
+    fputs("end\n", out);
+}
+
+void PollCommand()
+{
+    FILE* in = _wfopen(command_path, L"rb");
+    if (!in) {
+        return;
+    }
+    char command[4096];
+    const size_t length = fread(command, 1, sizeof command - 1, in);
+    fclose(in);
+    command[length] = '\0';
+    DeleteFileW(command_path);
+    FILE* out = _wfopen(reply_temp_path, L"wb");
+    if (!out) {
+        return;
+    }
+    RunCommand(command, out);
+    fclose(out);
+    // Everything recorded before the command was answered is in the log when
+    // the reply appears.
+    WriteRecords();
+    MoveFileExW(reply_temp_path, reply_path, MOVEFILE_REPLACE_EXISTING);
+}
+
+LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CHAR:
+        RecordMessage(message, wParam, lParam);
+        return 0;
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP:
+    case WM_SYSCHAR:
+        // Not handed on: the default handling would open the system menu on
+        // Alt or close the probe on Alt+F4, and swallow the keys after them.
+        RecordMessage(message, wParam, lParam);
+        return 0;
+    case WM_TIMER:
+        if (wParam == POLL_TIMER) {
+            WriteRecords();
+            PollCommand();
+            return 0;
+        }
+        break;
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void JoinPath(wchar_t* out, const wchar_t* folder, const wchar_t* name)
+{
+    _snwprintf(out, MAX_PATH, L"%ls\\%ls", folder, name);
+    out[MAX_PATH - 1] = L'\0';
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv || argc < 3) {
+        return 2;
+    }
+    // Binary mode: the log holds exactly the bytes written, "\n" included.
+    log_file = _wfopen(argv[1], L"wb");
+    if (!log_file) {
+        return 3;
+    }
+    JoinPath(command_path, argv[2], L"cmd");
+    JoinPath(reply_path, argv[2], L"reply");
+    JoinPath(reply_temp_path, argv[2], L"reply.tmp");
+    const wchar_t* after = (argc >= 5 && wcscmp(argv[3], L"--after") == 0) ? argv[4] : nullptr;
+
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    fprintf(log_file, "freq %lld\n", frequency.QuadPart);
+    fflush(log_file);
+
+    WNDCLASSEXW window_class = {};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = ProbeWindowProc;
+    window_class.hInstance = instance;
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+    window_class.lpszClassName = PROBE_CLASS;
+    RegisterClassExW(&window_class);
+    // Clear of the settings window at the screen's top-left corner.
+    probe_window = CreateWindowExW(0, PROBE_CLASS, L"key probe", WS_OVERLAPPEDWINDOW, 480, 300, 480, 360,
+                                   nullptr, nullptr, instance, nullptr);
+    if (!probe_window) {
+        return 4;
+    }
+
+    // Low-level hooks run newest first: hooking only once the program under
+    // test has its window, and with it its hook, puts the probe in front.
+    // Its window may still be shown after creation, taking the focus: the
+    // probe takes it only once the program waits for input.
+    if (after) {
+        HWND window;
+        while (!(window = FindWindowW(after, nullptr))) {
+            Sleep(20);
+        }
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+        if (process) {
+            WaitForInputIdle(process, 10000);
+            CloseHandle(process);
+        }
+    }
+    probe_hook = SetWindowsHookExW(WH_KEYBOARD_LL, ProbeHookProc, instance, 0);
+    if (!probe_hook) {
+        return 5;
+    }
+
+    ShowWindow(probe_window, SW_SHOW);
+    UpdateWindow(probe_window);
+    SetForegroundWindow(probe_window);
+    SetFocus(probe_window);
+    SetTimer(probe_window, POLL_TIMER, POLL_MS, nullptr);
+    // Wine's X11 driver keeps the window's X id in this property; without a
+    // window manager the runner sets the X input focus on it.
+    fprintf(log_file, "ready %lld %llx %llx\n", Now(),
+            static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(probe_window)),
+            static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(GetPropA(probe_window, "__wine_x11_whole_window"))));
+    fflush(log_file);
+    LocalFree(argv);
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    UnhookWindowsHookEx(probe_hook);
+    WriteRecords();
+    fclose(log_file);
+    return 0;
+}

@@ -1,0 +1,999 @@
+#!/usr/bin/python3
+"""End-to-end tests of lumbrix.exe under Wine, driven by physical keystrokes.
+
+The real program runs in a Wine prefix of its own on an Xvfb display of its
+own (:93 to :96, whichever is free). Keys and clicks enter through XTEST as a
+keyboard and a mouse would deliver them; the key probe (key_probe.exe) sits in
+front of the program's hook and in the focused window and records what the
+hook chain and the application see. Each case writes the `setting` file
+beside a scratch copy of lumbrix.exe before starting it.
+
+Usage: run_e2e.py --lumbrix EXE --probe EXE --out DIR [--only NAME ...]
+The settings window's screenshot lands in DIR; so do the probe logs of a
+failed case.
+"""
+
+import argparse
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from e2e_harness import (PROBE_TAG, Display, Failure, Hook, Msg, Probe, Wine, is_down,  # noqa: E402
+                         is_injected, wait_for)
+
+# The whole run stays well inside CTest's ten minutes.
+RUN_LIMIT_S = 540
+
+# ---- keyboard facts ------------------------------------------------------------
+
+# evdev keycodes of a US keyboard, by legend or name.
+KEYCODES = {
+    "grave": 49, "1": 10, "2": 11, "3": 12, "4": 13, "5": 14, "6": 15, "7": 16, "8": 17, "9": 18, "0": 19,
+    "minus": 20, "equal": 21,
+    "q": 24, "w": 25, "e": 26, "r": 27, "t": 28, "y": 29, "u": 30, "i": 31, "o": 32, "p": 33,
+    "lbracket": 34, "rbracket": 35, "return": 36,
+    "a": 38, "s": 39, "d": 40, "f": 41, "g": 42, "h": 43, "j": 44, "k": 45, "l": 46,
+    "semicolon": 47, "apostrophe": 48, "backslash": 51,
+    "z": 52, "x": 53, "c": 54, "v": 55, "b": 56, "n": 57, "m": 58, "comma": 59, "period": 60, "slash": 61,
+    "lshift": 50, "rshift": 62, "lctrl": 37, "rctrl": 105, "lalt": 64, "ralt": 108,
+    "space": 65, "caps": 66, "f12": 96,
+}
+PUNCTUATION = {"`": "grave", "-": "minus", "=": "equal", "[": "lbracket", "]": "rbracket", ";": "semicolon",
+               "'": "apostrophe", "\\": "backslash", ",": "comma", ".": "period", "/": "slash", " ": "space"}
+
+# The two layouts as printed on the keys: position for position, what a US
+# QWERTY keyboard and a Dvorak keyboard carry.
+QWERTY_ROWS = ["`1234567890-=", "qwertyuiop[]\\", "asdfghjkl;'", "zxcvbnm,./"]
+DVORAK_ROWS = ["`1234567890[]", "',.pyfgcrl/=\\", "aoeuidhtns-", ";qjkxbmwvz"]
+TO_DVORAK = {q: d for qrow, drow in zip(QWERTY_ROWS, DVORAK_ROWS) for q, d in zip(qrow, drow)}
+TO_QWERTY = {d: q for q, d in TO_DVORAK.items()}
+TO_DVORAK[" "] = TO_QWERTY[" "] = " "
+US_SHIFTED = dict(zip("`1234567890-=[]\\;',./", "~!@#$%^&*()_+{}|:\"<>?"))
+
+# Windows virtual-key codes.
+VK_SHIFT, VK_CONTROL, VK_MENU, VK_CAPITAL = 16, 17, 18, 20
+VK_IME_ON, VK_IME_OFF = 22, 26
+VK_LSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LMENU, VK_RMENU = 160, 162, 163, 164, 165
+VK_F12 = 123
+SELF_MASK_TAG = 52
+US_OEM_VK = {";": 186, "=": 187, ",": 188, "-": 189, ".": 190, "/": 191, "`": 192, "[": 219, "\\": 220,
+             "]": 221, "'": 222}
+
+
+def vk_of(char):
+    """The virtual key that carries `char` on the US layout."""
+    if char.isalpha() or char.isdigit() or char == " ":
+        return ord(char.upper())
+    return US_OEM_VK[char]
+
+
+def key_name(char):
+    return PUNCTUATION.get(char, char)
+
+
+def taps(text):
+    """Key tokens that type `text` (lower-case legends) one tap at a time."""
+    return " ".join(key_name(c) for c in text)
+
+
+# ---- the `setting` file ----------------------------------------------------------
+
+def setting_text(caps=0, swap=0, lang=0, dvorak=0):
+    return ("capslock_to_ctrl=%d\nswap_alt_for_ctrl=%d\nsend_lang=%d\nuse_dvorak=%d"
+            % (caps, swap, lang, dvorak)).encode("ascii")
+
+
+# ---- what the probe saw ------------------------------------------------------------
+
+MESSAGE_WORD = {"keydown": "down", "syskeydown": "down", "keyup": "up", "syskeyup": "up",
+                "char": "char", "syschar": "syschar"}
+
+
+def is_sentinel(record):
+    return record.vk == VK_F12 if isinstance(record, Hook) else (
+        record.name in ("keydown", "keyup", "syskeydown", "syskeyup") and record.wparam == VK_F12)
+
+
+class View:
+    """The records of one step, minus the sentinel key that closed it."""
+
+    def __init__(self, records, frequency):
+        self.records = [r for r in records if not is_sentinel(r)]
+        self.frequency = frequency
+
+    def hooks(self):
+        return [r for r in self.records if isinstance(r, Hook)]
+
+    def messages(self):
+        return [r for r in self.records if isinstance(r, Msg)]
+
+    @staticmethod
+    def hook_word(h):
+        source = "inj" if is_injected(h) else "phys"
+        tag = ""
+        if h.extra == PROBE_TAG:
+            tag = " probe"
+        elif h.extra:
+            tag = " tag%d" % h.extra
+        return "%s %s %d%s %s" % (source, "down" if is_down(h) else "up", h.vk, tag, "drop" if h.next else "pass")
+
+    def chain(self):
+        """Every hook call the probe saw, in the order it entered them:
+        source, direction, key, tag, and whether the rest of the chain let it
+        through. An event injected while a later hook judges another one
+        enters the probe's hook within that call, so after it."""
+        return [self.hook_word(h) for h in self.hooks()]
+
+    def injected(self):
+        return [w for w in self.chain() if w.startswith("inj ")]
+
+    def app(self):
+        """The key messages the focused application received."""
+        return ["%s %d" % (MESSAGE_WORD.get(m.name, m.name), m.wparam) for m in self.messages()]
+
+    def chars(self):
+        return "".join(chr(m.wparam) for m in self.messages() if m.name == "char")
+
+    def ms(self, ticks):
+        return ticks * 1000.0 / self.frequency
+
+    def describe(self):
+        if not self.records:
+            return "  the probe saw nothing"
+        start = self.records[0].qpc
+        lines = ["  what the probe saw (hook: first in the chain; msg: the focused window):"]
+        for r in self.records:
+            at = "%9.2f ms" % self.ms(r.qpc - start)
+            if isinstance(r, Hook):
+                lines.append("  %s  hook %-28s flags=%#x scan=%d" % (at, self.hook_word(r), r.flags, r.scan))
+            else:
+                lines.append("  %s  msg  %-10s %-4d lparam=%#010x extra=%#x"
+                             % (at, r.name, r.wparam, r.lparam, r.extra))
+        return "\n".join(lines)
+
+
+KEEP = object()
+
+
+# ---- a session: one display, one prefix, one scratch folder --------------------------
+
+class Session:
+    def __init__(self, lumbrix, probe, out):
+        self.lumbrix_source = lumbrix
+        self.probe_source = probe
+        self.out = out
+        self.workdir = tempfile.mkdtemp(prefix="e2e-run-", dir="/tmp")
+        self.display = Display(range(93, 97), self.workdir)
+        self.wine = None
+        self.folder = None
+        self.probe = None
+        self.probe_count = 0
+        self.case_probe_folders = []
+        self.programs = []
+        self.pressed = []
+        # Wine's own CapsLock toggle (desktop-wide), which X's Lock follows.
+        self.wine_caps = False
+        self.caps_sent = 0
+        self.caps_scanned = 0
+        self.caps_records_seen = 0
+        self.sent = 0
+
+    # -- set-up and tear-down
+
+    def start(self):
+        self.display.start()
+        self.wine = Wine(self.display)
+        self.wine.boot()
+        self.folder = self.wine.drive_c("e2e")
+        os.makedirs(self.folder)
+        shutil.copy(self.lumbrix_source, os.path.join(self.folder, "lumbrix.exe"))
+        shutil.copy(self.probe_source, self.wine.drive_c("key_probe.exe"))
+
+    def close(self):
+        try:
+            self.end_case()
+        finally:
+            if self.wine:
+                self.wine.close()
+            self.display.close()
+            shutil.rmtree(self.workdir, ignore_errors=True)
+
+    @property
+    def exe(self):
+        return "C:\\e2e\\lumbrix.exe"
+
+    @property
+    def setting_path(self):
+        return os.path.join(self.folder, "setting")
+
+    def write_setting(self, content):
+        if content is None:
+            if os.path.exists(self.setting_path):
+                os.remove(self.setting_path)
+        else:
+            with open(self.setting_path, "wb") as out:
+                out.write(content)
+
+    def read_setting(self):
+        try:
+            with open(self.setting_path, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def start_program(self, args=()):
+        process = self.wine.start(self.exe, list(args), cwd=self.folder)
+        self.programs.append(process)
+        return process
+
+    def launch(self, setting, args=()):
+        """Writes `setting` (bytes, None for no file, KEEP for the file as it
+        is), starts lumbrix.exe and then a probe whose hook lies in front of
+        the program's, and gives the probe the keyboard once the program's
+        window is up."""
+        if setting is not KEEP:
+            self.write_setting(setting)
+        program = self.start_program(args)
+        self.start_probe(after="Lumbrix")
+        if not (len(args) == 1 and args[0].startswith("/hide")):
+            # Shown, the window takes the focus: only then can it be taken back.
+            wait_for(lambda: is_visible(self), 20, "the settings window to be shown")
+        self.focus_probe()
+        return program
+
+    def start_probe(self, after=None):
+        self.probe_count += 1
+        folder = self.wine.drive_c("probe", str(self.probe_count))
+        self.case_probe_folders.append(folder)
+        self.probe = Probe(self.wine, self.wine.drive_c("key_probe.exe"), folder, after=after)
+        self.caps_sent = self.caps_scanned = self.caps_records_seen = 0
+
+    def end_case(self):
+        if self.probe:
+            for keycode in list(reversed(self.pressed)):
+                self.key(keycode, False)
+            if self.caps_sent > self.caps_records_seen:
+                try:
+                    self.sync_caps_lock()
+                except Failure:
+                    pass
+            self.probe.quit()
+            self.probe = None
+        for process in self.programs:
+            self.wine.stop(process)
+        self.programs = []
+
+    def keep_logs(self, name):
+        target = os.path.join(self.out, "failed-" + name)
+        shutil.rmtree(target, ignore_errors=True)
+        for folder in self.case_probe_folders:
+            log = os.path.join(folder, "probe.log")
+            if os.path.exists(log):
+                os.makedirs(target, exist_ok=True)
+                shutil.copy(log, os.path.join(target, "probe-%s.log" % os.path.basename(folder)))
+        return target
+
+    # -- windows
+
+    def windows(self):
+        return self.probe.windows()
+
+    def main_windows(self):
+        return [w for w in self.windows() if w.kind == "top" and w.cls == "Lumbrix"]
+
+    def main_window(self):
+        """The program's window and its controls."""
+        found = []
+        current = None
+        for w in self.windows():
+            if w.kind == "top":
+                current = (w, []) if w.cls == "Lumbrix" else None
+                if current:
+                    found.append(current)
+            elif current:
+                current[1].append(w)
+        if len(found) != 1:
+            raise Failure("expected one window of class Lumbrix, found %d" % len(found))
+        return found[0]
+
+    def control(self, ident, cls="Button"):
+        window, children = self.main_window()
+        for child in children:
+            if child.id == ident and child.cls.lower() == cls.lower():
+                return child
+        raise Failure("no %s control with id %d in the settings window" % (cls, ident))
+
+    def focus_probe(self):
+        """Gives the keyboard back to the probe's window."""
+        self.probe.command("focus")
+        self.display.focus(self.probe.xwindow)
+        wait_for(lambda: self.display.focused() == self.probe.xwindow and
+                 (self.probe.foreground() or self.probe).hwnd == self.probe.hwnd, 10,
+                 "the probe's window to take the focus")
+
+    def click_control(self, control):
+        self.display.click((control.left + control.right) // 2, (control.top + control.bottom) // 2)
+
+    def screenshot(self, name):
+        """Saves the settings window as the screen shows it, once two shots
+        in a row agree (painting has finished)."""
+        window = self.main_window()[0]
+        crop = "%dx%d+%d+%d" % (window.right - window.left, window.bottom - window.top, window.left, window.top)
+        path = os.path.join(self.out, name)
+        shots = []
+
+        def steady():
+            shot = os.path.join(self.workdir, "shot-%d.png" % len(shots))
+            self.display.screenshot(shot, crop)
+            with open(shot, "rb") as f:
+                shots.append(f.read())
+            return len(shots) > 1 and shots[-1] == shots[-2]
+        wait_for(steady, 10, "the settings window to be painted", interval=0.1)
+        with open(path, "wb") as out:
+            out.write(shots[-1])
+        return path
+
+    def post(self, hwnd, message, wparam=0, lparam=0):
+        self.probe.command("post %x %x %x %x" % (hwnd, message, wparam, lparam))
+
+    # -- keys
+
+    def key(self, keycode, down):
+        if down and keycode != KEYCODES["caps"] and self.caps_sent > self.caps_records_seen:
+            self.sync_caps_lock()
+        self.display.key(keycode, down)
+        self.sent += 1
+        if keycode == KEYCODES["caps"]:
+            self.caps_sent += 1
+        if down:
+            self.pressed.append(keycode)
+        elif keycode in self.pressed:
+            self.pressed.remove(keycode)
+
+    def sync_caps_lock(self):
+        """Sets X's Lock to Wine's CapsLock toggle, which flips whenever a
+        CapsLock press gets through the whole hook chain."""
+        def caught_up():
+            records = self.probe.records()
+            while self.caps_scanned < len(records):
+                r = records[self.caps_scanned]
+                self.caps_scanned += 1
+                if isinstance(r, Hook) and r.vk == VK_CAPITAL and not is_injected(r):
+                    self.caps_records_seen += 1
+                    if is_down(r) and not r.next:
+                        self.wine_caps = not self.wine_caps
+            return self.caps_records_seen >= self.caps_sent
+        wait_for(caught_up, 10, "the probe to see every CapsLock event")
+        self.display.set_caps_lock(self.wine_caps)
+
+    def send(self, spec):
+        """Sends key tokens: NAME taps, NAME+ presses, NAME- releases."""
+        for token in spec.split():
+            if token.endswith("+"):
+                self.key(KEYCODES[token[:-1]], True)
+            elif token.endswith("-") and len(token) > 1:
+                self.key(KEYCODES[token[:-1]], False)
+            else:
+                self.key(KEYCODES[token], True)
+                self.key(KEYCODES[token], False)
+
+    def inject(self, *events):
+        """Has the probe inject (virtual key, 1 press or 0 release) events,
+        as another program would."""
+        self.probe.command("inject " + " ".join("%d %d" % e for e in events))
+
+    def mark(self):
+        self.sent = 0
+        return self.probe.mark()
+
+    def settle(self, mark, timeout=20):
+        """Closes a step: a tap of F12, which nothing remaps, goes through
+        after everything before it; returns what the probe saw up to it."""
+        sent = self.sent
+        self.send("f12")
+        wait_for(lambda: any(isinstance(r, Msg) and r.name == "keyup" and r.wparam == VK_F12
+                             for r in self.probe.since(mark)),
+                 timeout, "the closing F12 to reach the probe's window (has the probe lost the focus?)")
+        view = View(self.probe.since(mark), self.probe.frequency)
+        physical = [h for h in view.hooks() if not is_injected(h)]
+        if len(physical) != sent:
+            raise Failure("%d physical key events were sent but the hook saw %d\n%s"
+                          % (sent, len(physical), view.describe()))
+        return view
+
+    def keys(self, spec, timeout=20):
+        mark = self.mark()
+        self.send(spec)
+        return self.settle(mark, timeout)
+
+    def wait_record(self, mark, predicate, timeout, what):
+        return wait_for(lambda: next((r for r in self.probe.since(mark) if predicate(r)), None), timeout, what)
+
+
+def expect(actual, expected, what, view=None):
+    if actual != expected:
+        raise Failure("%s\n  expected: %r\n  actual:   %r%s"
+                      % (what, expected, actual, "\n" + view.describe() if view else ""))
+
+
+def expect_true(condition, what, view=None):
+    if not condition:
+        raise Failure(what + ("\n" + view.describe() if view else ""))
+
+
+def masked_ctrl_press():
+    return ["inj up 162 tag52 drop", "inj down 162 pass", "inj up 162 tag52 drop"]
+
+
+def replaced(physical_vk, injected_vk):
+    """A key the program swallows and replaces, pressed and released."""
+    return ["phys down %d drop" % physical_vk, "inj down %d pass" % injected_vk,
+            "phys up %d drop" % physical_vk, "inj up %d pass" % injected_vk]
+
+
+def passed(vk):
+    return ["phys down %d pass" % vk, "phys up %d pass" % vk]
+
+
+# ---- cases ------------------------------------------------------------------------
+
+CASES = []
+
+
+def case(name):
+    def register(function):
+        CASES.append((name, function))
+        return function
+    return register
+
+
+@case("capslock")
+def capslock_alone(s):
+    s.launch(setting_text(caps=1))
+    v = s.keys("caps+ c caps-")
+    expect(v.chain(), ["phys down 20 drop"] + masked_ctrl_press() + passed(67) +
+           ["phys up 20 drop", "inj up 162 pass"], "CapsLock+C in the hook chain", v)
+    expect(v.app(), ["down 17", "down 67", "char 3", "up 67", "up 17"], "CapsLock+C in the application", v)
+    v = s.keys("caps caps")
+    tap = ["phys down 20 drop"] + masked_ctrl_press() + ["phys up 20 drop", "inj up 162 pass"]
+    expect(v.chain(), tap + tap, "two CapsLock taps in the hook chain", v)
+    expect(v.app(), ["down 17", "up 17", "down 17", "up 17"], "two CapsLock taps in the application", v)
+
+
+@case("dvorak")
+def dvorak_alone(s):
+    s.launch(setting_text(dvorak=1))
+    word = "hello, world."
+    v = s.keys(taps("".join(TO_QWERTY[c] for c in word)))
+    expect(v.chars(), word, "a word typed on the QWERTY positions of its Dvorak letters", v)
+
+    # Every key of the three letter rows and the two keys right of the digits.
+    physical = "qwertyuiop[]asdfghjkl;'zxcvbnm,./-="
+    v = s.keys(taps(physical))
+    expect(v.chars(), "".join(TO_DVORAK[c] for c in physical), "the letter rows under Dvorak", v)
+    chain = []
+    for c in physical:
+        chain += passed(vk_of(c)) if TO_DVORAK[c] == c else replaced(vk_of(c), vk_of(TO_DVORAK[c]))
+    expect(v.chain(), chain, "the letter rows in the hook chain", v)
+
+    v = s.keys(taps("1234567890 am"))
+    expect(v.chars(), "1234567890 am", "digits, space, A and M under Dvorak", v)
+    expect(v.injected(), [], "digits, space, A and M are never replaced", v)
+
+    v = s.keys("lshift+ j q slash lshift-")
+    expect(v.chars(), "H" + US_SHIFTED["'"] + "Z", "Shift with Dvorak", v)
+
+
+@case("alt-ctrl-swap")
+def swap_alone(s):
+    s.launch(setting_text(swap=1))
+    v = s.keys("lctrl")
+    expect(v.chain(), replaced(VK_LCONTROL, VK_LMENU), "left Ctrl in the hook chain", v)
+    expect(v.app(), ["down 18", "up 18"], "left Ctrl in the application", v)
+    v = s.keys("rctrl")
+    expect(v.chain(), replaced(VK_RCONTROL, VK_RMENU), "right Ctrl in the hook chain", v)
+    expect(v.app(), ["down 18", "up 18"], "right Ctrl in the application", v)
+    for side, physical, injected in (("left", VK_LMENU, VK_LCONTROL), ("right", VK_RMENU, VK_RCONTROL)):
+        v = s.keys("%salt+ c %salt-" % (side[0], side[0]))
+        expect(v.chain(), ["phys down %d drop" % physical, "inj down %d pass" % injected] + passed(67) +
+               ["phys up %d drop" % physical, "inj up %d pass" % injected],
+               "%s Alt+C in the hook chain" % side, v)
+        expect(v.app(), ["down 17", "down 67", "char 3", "up 67", "up 17"], "%s Alt+C in the application" % side, v)
+    v = s.keys("lctrl+ c lctrl-")
+    expect(v.app(), ["down 18", "down 67", "syschar 99", "up 67", "up 18"], "left Ctrl+C acts as Alt+C", v)
+
+
+def check_hold(s, physical_name, physical_vk, modifier_vk):
+    """Holds an Alt key alone until its modifier is injected; returns the
+    delay from the press to the modifier."""
+    mark = s.mark()
+    s.send(physical_name + "+")
+    modifier = s.wait_record(mark, lambda r: isinstance(r, Hook) and is_injected(r) and r.vk == modifier_vk,
+                             5, "the held Alt key to act as a modifier")
+    s.send(physical_name + "-")
+    v = s.settle(mark)
+    expect(v.chain(), replaced(physical_vk, modifier_vk), "an Alt key held alone", v)
+    press = v.hooks()[0]
+    return v, v.ms(modifier.qpc - press.qpc)
+
+
+@case("alt-tap")
+def alt_tap_alone(s):
+    s.launch(setting_text(lang=1))
+    for side, vk, ime in (("l", VK_LMENU, VK_IME_OFF), ("r", VK_RMENU, VK_IME_ON)):
+        v = s.keys(side + "alt")
+        expect(v.chain(), ["phys down %d drop" % vk, "phys up %d drop" % vk,
+                           "inj down %d pass" % ime, "inj up %d pass" % ime], "a lone Alt tap", v)
+        expect([a for a in v.app() if a.split()[1] in ("18", str(vk))], [], "no Alt reaches the application", v)
+
+    v, delay = check_hold(s, "lalt", VK_LMENU, VK_LMENU)
+    expect_true(480 <= delay <= 1500, "the held Alt became a modifier after %.0f ms, not at about 500 ms"
+                % delay, v)
+    expect(v.app(), ["down 18", "up 18"], "a held Alt in the application", v)
+
+    # The modifier is injected while the program judges the C key, so its
+    # hook call comes after C's, but it reaches the application first.
+    v = s.keys("lalt+ c lalt-")
+    expect(v.chain(), ["phys down 164 drop", "phys down 67 pass", "inj down 164 pass", "phys up 67 pass",
+                       "phys up 164 drop", "inj up 164 pass"], "Alt+C in the hook chain", v)
+    # Wine chose WM_KEYDOWN for C when C entered the queue, before the hook
+    # ran and Alt was pressed: hence a WM_CHAR. The key order is what counts.
+    expect([a for a in v.app() if "char" not in a], ["down 18", "down 67", "up 67", "up 18"],
+           "Alt+C in the application", v)
+
+    v = s.keys("lalt+ ralt lalt-")
+    expect(v.chain(), ["phys down 164 drop", "phys down 165 drop", "inj down 164 pass", "phys up 165 drop",
+                       "inj down 22 pass", "inj up 22 pass", "phys up 164 drop", "inj up 164 pass"],
+           "right Alt tapped while left Alt is held", v)
+
+    v = s.keys("lalt")
+    expect(v.injected(), ["inj down 26 pass", "inj up 26 pass"], "a tap right after a combination", v)
+
+
+@case("capslock+dvorak")
+def capslock_with_dvorak(s):
+    s.launch(setting_text(caps=1, dvorak=1))
+    v = s.keys("caps+ c caps-")
+    expect(v.chain(), ["phys down 20 drop"] + masked_ctrl_press() + replaced(67, 74) +
+           ["phys up 20 drop", "inj up 162 pass"], "CapsLock+C under Dvorak in the hook chain", v)
+    expect(v.app(), ["down 17", "down 74", "char 10", "up 74", "up 17"], "CapsLock+C under Dvorak is Ctrl+J", v)
+
+
+@case("swap+alt-tap")
+def swap_with_alt_tap(s):
+    s.launch(setting_text(swap=1, lang=1))
+    v = s.keys("lalt ralt")
+    expect(v.injected(), ["inj down 26 pass", "inj up 26 pass", "inj down 22 pass", "inj up 22 pass"],
+           "Alt taps with the swap on", v)
+    v = s.keys("lalt+ c lalt-")
+    expect(v.chain(), ["phys down 164 drop", "phys down 67 pass", "inj down 162 pass", "phys up 67 pass",
+                       "phys up 164 drop", "inj up 162 pass"], "left Alt+C with the swap on", v)
+    expect(v.app(), ["down 17", "down 67", "char 3", "up 67", "up 17"], "left Alt+C acts as Ctrl+C", v)
+    v, delay = check_hold(s, "ralt", VK_RMENU, VK_RCONTROL)
+    expect_true(480 <= delay <= 1500, "the held right Alt became right Ctrl after %.0f ms" % delay, v)
+    v = s.keys("lctrl rctrl")
+    expect(v.chain(), replaced(VK_LCONTROL, VK_LMENU) + replaced(VK_RCONTROL, VK_RMENU),
+           "Ctrl keys give Alt and never reach the Alt-tap switch", v)
+
+
+@case("all-off")
+def all_off(s):
+    s.launch(setting_text())
+    v = s.keys("caps lalt ralt lctrl rctrl lshift j c a 1 semicolon caps")
+    expect(v.injected(), [], "nothing is injected with every switch off", v)
+    expect([w for w in v.chain() if not w.endswith(" pass")], [], "every key passes", v)
+    expect([a for a in v.app() if a.startswith("down")],
+           ["down %d" % k for k in (20, 18, 18, 17, 17, 16, 74, 67, 65, 49, 186, 20)],
+           "the application sees the keys as pressed", v)
+    # CapsLock itself reached the application: letters came out in capitals.
+    expect(v.chars(), "JCA1;", "characters with every switch off", v)
+
+
+@case("foreign-injected")
+def foreign_injected(s):
+    """Keys that another program injects pass untouched, with every switch on."""
+    s.launch(setting_text(caps=1, swap=1, lang=1, dvorak=1))
+    keys = [ord("C"), VK_LMENU, VK_RMENU, VK_LCONTROL, VK_CAPITAL, VK_CAPITAL]
+    mark = s.mark()
+    # CapsLock twice: Wine's toggle ends where X's Lock is.
+    s.inject(*[(vk, down) for vk in keys for down in (1, 0)])
+    v = s.settle(mark)
+    expect(v.chain(), ["inj %s %d probe pass" % (d, vk) for vk in keys for d in ("down", "up")],
+           "injected keys pass the program untouched and nothing is added", v)
+    expect([a for a in v.app() if "char" not in a],
+           ["%s %d" % (d, vk) for vk in (67, 18, 18, 17, 20, 20) for d in ("down", "up")],
+           "the application sees the injected keys", v)
+
+
+# -- the settings window
+
+OPTION_BOXES = [  # id, text, row
+    (1, "CapsLockキーをCtrlキーに置き換える", 10),
+    (2, "Altキーを単体で押してIMEを切り替え(左Alt\u2192IMEオフ\u3001右Alt\u2192IMEオン)", 35),
+    (3, "Dvorak配列を利用", 60),
+    (0, "AltキーとCtrlキーを入れ替える", 85),
+    (4, "スタートアップに登録", 110),
+]
+WS_VISIBLE, WS_CHILD, WS_TABSTOP = 0x10000000, 0x40000000, 0x10000
+WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_THICKFRAME = 0xC00000, 0x80000, 0x20000, 0x10000, 0x40000
+
+
+def check_box_states(s, states):
+    window, children = s.main_window()
+    actual = {c.id: c.check for c in children if c.cls.lower() == "button" and c.id in states}
+    expect(actual, states, "check states of the option boxes (id: state)")
+
+
+def check_window_layout(s):
+    window, children = s.main_window()
+    expect((window.text, window.left, window.top, window.right - window.left, window.bottom - window.top),
+           ("Lumbrix 0.2", 0, 0, 440, 240), "title, position and size of the settings window")
+    expect(window.style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
+           WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, "caption, system menu and minimise button only")
+    expect(window.visible, 1, "the window is shown")
+
+    def place(c):
+        return (c.left - window.origin_x, c.top - window.origin_y, c.right - c.left, c.bottom - c.top)
+
+    boxes = sorted((c for c in children if c.cls.lower() == "button" and c.id != 5), key=lambda c: c.top)
+    expect([(c.id, c.text, place(c)[1]) for c in boxes], [(i, t, y) for i, t, y in OPTION_BOXES],
+           "option boxes from top to bottom: id, text, row")
+    for c in boxes:
+        expect((hex(c.style), place(c)[0]), (hex(0x50010003), 10), "style and x of box %d" % c.id)
+        expect_true(place(c)[2] > 0 and place(c)[3] > 0, "box %d has no size: %r" % (c.id, place(c)))
+    expect_true(len({place(c)[2] for c in boxes}) > 1, "each box is as wide as its label")
+
+    exits = [c for c in children if c.cls.lower() == "button" and c.id == 5]
+    expect(len(exits), 1, "one Exit button")
+    x, y, width, height = place(exits[0])
+    expect((exits[0].text, hex(exits[0].style), x, y, width), ("終了", hex(0x50010000), window.client_w - 110, 145, 100),
+           "Exit button: text, style, x, y, width")
+    expect_true(height > 0, "the Exit button has no height")
+
+    notices = [c for c in children if c.cls.lower() == "syslink"]
+    expect(len(notices), 1, "one notice line")
+    notice = notices[0]
+    x, y, width, height = place(notice)
+    expect((notice.id, hex(notice.style), y), (0, hex(0x50010000), window.client_h - 20), "notice: id, style, y")
+    expect_true(0 < width <= window.client_w and height > 0, "the notice has no one-line size: %r" % (place(notice),))
+    expect(x, int((window.client_w - width) / 2), "the notice is centred")
+
+
+@case("setting-missing")
+def setting_missing(s):
+    s.launch(None)
+    expect(s.read_setting(), setting_text(), "a missing setting file is created in canonical form")
+    check_window_layout(s)
+    check_box_states(s, {0: 0, 1: 0, 2: 0, 3: 0, 4: 0})
+    v = s.keys("j")
+    expect(v.chain(), passed(74), "J with every switch off", v)
+
+
+@case("setting-crlf")
+def setting_crlf(s):
+    content = b"capslock_to_ctrl=1\r\nswap_alt_for_ctrl=0\r\nsend_lang=1\r\nuse_dvorak=1\r\n"
+    s.write_setting(content)
+    # An old time stamp: any rewrite, even with the same bytes, shows.
+    os.utime(s.setting_path, ns=(1_000_000_000, 1_000_000_000))
+    s.launch(KEEP)
+    expect((s.read_setting(), os.stat(s.setting_path).st_mtime_ns), (content, 1_000_000_000),
+           "a setting file with CRLF line ends is left as it is")
+    check_box_states(s, {0: 0, 1: 1, 2: 1, 3: 1, 4: 0})
+    v = s.keys("j")
+    expect(v.chars(), "h", "J under Dvorak from a CRLF file", v)
+    s.screenshot("settings-window.png")
+
+
+@case("setting-bad-line")
+def setting_bad_line(s):
+    s.launch(b"use_dvorak=1\ncapslock_to_ctrl=1\nsend_lang=abc\nswap_alt_for_ctrl=1\n")
+    expect(s.read_setting(), setting_text(caps=1, dvorak=1),
+           "a bad line: the file is rewritten with the lines before it")
+    check_box_states(s, {0: 0, 1: 1, 2: 0, 3: 1, 4: 0})
+    v = s.keys("j lctrl")
+    expect(v.chain(), replaced(74, 72) + passed(VK_LCONTROL), "Dvorak on, swap off after a bad line", v)
+
+
+@case("setting-empty")
+def setting_empty(s):
+    s.launch(b"")
+    expect(s.read_setting(), b"", "an empty setting file stays empty")
+    check_box_states(s, {0: 0, 1: 0, 2: 0, 3: 0, 4: 0})
+    v = s.keys("j")
+    expect(v.chain(), passed(74), "J with an empty setting file", v)
+
+
+# Per option box: its flag in setting_text and a key check (tokens, then a
+# test of the view with the switch on and with it off).
+OPTION_EFFECTS = [
+    (3, "dvorak", "j", lambda v: v.chars() == "h", lambda v: v.chars() == "j"),
+    (1, "caps", "caps+ c caps-", lambda v: "char 3" in v.app() and "down 20" not in v.app(),
+     lambda v: v.injected() == [] and "down 20" in v.app()),
+    (2, "lang", "lalt", lambda v: v.injected() == ["inj down 26 pass", "inj up 26 pass"],
+     lambda v: v.injected() == [] and v.app() == ["down 18", "up 18"]),
+    (0, "swap", "lalt+ c lalt-", lambda v: "char 3" in v.app(),
+     lambda v: v.injected() == [] and "syschar 99" in v.app()),
+]
+
+
+def startup_shortcut(s):
+    folder = s.probe.command("startup-folder")
+    expect_true(folder and folder[0].startswith("folder "), "the Startup folder is unknown: %r" % folder)
+    return os.path.join(s.wine.unix_path(folder[0][len("folder "):]), "lumbrix.exe.lnk")
+
+
+def lnkinfo(path):
+    output = subprocess.run(["lnkinfo", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            check=True).stdout.decode("utf-8", "replace")
+    fields = {}
+    for line in output.splitlines():
+        if ":" in line:
+            key, value = line.split(":", 1)
+            fields[key.strip()] = value.strip()
+    return fields, output
+
+
+@case("option-clicks")
+def option_clicks(s):
+    s.launch(setting_text())
+    for ident, flag, tokens, when_on, when_off in OPTION_EFFECTS:
+        for state in (1, 0):
+            s.click_control(s.control(ident))
+            wanted = setting_text(**{flag: state})
+            wait_for(lambda: s.read_setting() == wanted, 10, "box %d clicked to %d to rewrite the setting file"
+                     % (ident, state))
+            expect(s.control(ident).check, state, "box %d after the click" % ident)
+            s.focus_probe()
+            # A pressed CapsLock that gets through toggles it: tap it again.
+            v = s.keys(tokens + (" caps" if flag == "caps" and not state else ""))
+            expect_true((when_on if state else when_off)(v),
+                        "box %d (%s) %s: the next keys do not follow it" % (ident, flag, "on" if state else "off"), v)
+
+    shortcut = startup_shortcut(s)
+    expect(os.path.exists(shortcut), False, "no startup shortcut before the click")
+    before = (s.read_setting(), os.stat(s.setting_path).st_mtime_ns)
+    s.click_control(s.control(4))
+    wait_for(lambda: os.path.exists(shortcut), 10, "the startup box to create " + shortcut)
+    fields, text = lnkinfo(shortcut)
+    expect((fields.get("Local path"), fields.get("Command line arguments"), fields.get("Working directory")),
+           (s.exe, "/hide", None), "the shortcut's target, arguments and working directory\n" + text)
+    expect(s.control(4).check, 1, "the startup box after the click")
+    expect((s.read_setting(), os.stat(s.setting_path).st_mtime_ns), before, "the startup box leaves setting alone")
+
+    # The box starts checked while the shortcut exists.
+    s.end_case()
+    s.launch(setting_text())
+    check_box_states(s, {0: 0, 1: 0, 2: 0, 3: 0, 4: 1})
+    before = (s.read_setting(), os.stat(s.setting_path).st_mtime_ns)
+    s.click_control(s.control(4))
+    wait_for(lambda: not os.path.exists(shortcut), 10, "the startup box to delete the shortcut")
+    expect(s.control(4).check, 0, "the startup box after the second click")
+    expect((s.read_setting(), os.stat(s.setting_path).st_mtime_ns), before, "the startup box leaves setting alone")
+
+
+WM_CLOSE, HTCLOSE = 0x10, 20
+WM_TRAYICON, TRAY_ICON_ID = 0x400 + 1000, 1000
+WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x200, 0x201, 0x202, 0x203
+WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK = 0x204, 0x205, 0x206
+
+
+def visible_menus(s):
+    return [w for w in s.windows() if w.kind == "top" and w.cls == "#32768" and w.visible]
+
+
+def open_tray_menu(s, hwnd):
+    """Right button up on the tray icon; returns the popup menu's window."""
+    s.display.move(600, 150)
+    s.post(hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONUP)
+    menus = wait_for(lambda: visible_menus(s), 10, "the tray menu to open")
+    expect(len(menus), 1, "one popup menu")
+    return menus[0]
+
+
+def click_menu_item(s, menu, position, count=2):
+    height = (menu.bottom - menu.top) / count
+    s.display.click(menu.left + (menu.right - menu.left) // 3, menu.top + height * (position + 0.5))
+
+
+def is_visible(s):
+    return s.main_window()[0].visible
+
+
+@case("close-and-tray")
+def close_and_tray(s):
+    program = s.launch(setting_text(dvorak=1))
+    window = s.main_window()[0]
+    hwnd = window.hwnd
+    box = [line for line in s.probe.command("hitbox %x %d %d %d %d %d" % (
+        hwnd, HTCLOSE, window.left, window.top, window.right, window.origin_y)) if line.startswith("box ")]
+    expect_true(box, "the settings window's caption has no close button")
+    left, top, right, bottom = (int(n) for n in box[0].split()[1:])
+    s.display.click((left + right) // 2, (top + bottom) // 2)
+    wait_for(lambda: not is_visible(s), 10, "the close button to hide the window")
+    expect(program.poll(), None, "the program lives on after its window is closed")
+    s.focus_probe()
+    v = s.keys("j")
+    expect(v.chars(), "h", "keys are remapped while the window is hidden", v)
+
+    # Tray callbacks that must change nothing; the menu that a right button
+    # up opens afterwards proves that they were all handled.
+    for wparam, lparam in ((TRAY_ICON_ID + 1, WM_LBUTTONUP), (TRAY_ICON_ID - 1, WM_RBUTTONUP),
+                           (TRAY_ICON_ID, WM_LBUTTONDOWN), (TRAY_ICON_ID, WM_LBUTTONDBLCLK),
+                           (TRAY_ICON_ID, WM_MOUSEMOVE), (TRAY_ICON_ID, WM_RBUTTONDOWN),
+                           (TRAY_ICON_ID, WM_RBUTTONDBLCLK), (TRAY_ICON_ID | 0x10000, WM_LBUTTONUP)):
+        s.post(hwnd, WM_TRAYICON, wparam, lparam)
+    menu = open_tray_menu(s, hwnd)
+    expect(is_visible(s), 0, "tray callbacks other than the icon's button-ups change nothing")
+    s.display.screenshot(os.path.join(s.out, "tray-menu.png"),
+                         "%dx%d+%d+%d" % (menu.right - menu.left, menu.bottom - menu.top, menu.left, menu.top))
+    click_menu_item(s, menu, 0)
+    wait_for(lambda: is_visible(s), 10, "the menu's first item to show the window")
+    wait_for(lambda: not visible_menus(s), 10, "the menu to close")
+
+    s.post(hwnd, WM_CLOSE)
+    wait_for(lambda: not is_visible(s), 10, "WM_CLOSE to hide the window")
+    s.post(hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP)
+    wait_for(lambda: is_visible(s), 10, "a left click on the tray icon to show the window")
+
+    menu = open_tray_menu(s, hwnd)
+    click_menu_item(s, menu, 1)
+    try:
+        code = program.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        raise Failure("the tray menu's second item did not end the program")
+    expect(code, 0, "exit code after the tray menu's exit item")
+    expect(s.main_windows(), [], "no window is left")
+    s.focus_probe()
+    v = s.keys("j")
+    expect((v.chain(), v.chars()), (passed(74), "j"), "no key is remapped after the exit", v)
+
+
+@case("hide-and-second-launch")
+def hide_and_second_launch(s):
+    first = s.launch(setting_text(dvorak=1), ["/hide"])
+    expect(is_visible(s), 0, "/hide starts the window hidden")
+    v = s.keys("j")
+    expect(v.chain(), replaced(74, 72), "the hook runs while the window is hidden", v)
+
+    for args in ([], ["/hide"]):
+        second = s.start_program(args)
+        try:
+            code = second.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            raise Failure("a second launch %r did not end" % args)
+        expect(code, 0, "exit code of a second launch %r" % args)
+        wait_for(lambda: is_visible(s), 10, "a second launch to show the first instance's window")
+        expect(len(s.main_windows()), 1, "one instance after a second launch")
+        expect(first.poll(), None, "the first instance lives on")
+        foreground = s.probe.foreground()
+        expect(foreground and foreground.cls, "Lumbrix", "the first instance's window comes to the foreground")
+
+    s.focus_probe()
+    v = s.keys("j")
+    expect(v.chain(), replaced(74, 72), "one engine: each key replaced exactly once", v)
+
+
+@case("hide-arguments")
+def hide_arguments(s):
+    for args, hidden in ((["/hidex"], True), (["/HIDE"], False), (["/hide", "x"], False), (["-hide"], False)):
+        s.launch(setting_text(), args)
+        expect(is_visible(s), 0 if hidden else 1, "window visibility when started with %r" % args)
+        s.end_case()
+
+
+@case("exit-button")
+def exit_button(s):
+    program = s.launch(setting_text(caps=1, dvorak=1))
+    v = s.keys("j")
+    expect(v.chars(), "h", "Dvorak before the exit", v)
+    s.click_control(s.control(5))
+    try:
+        code = program.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        raise Failure("the Exit button did not end the program")
+    expect(code, 0, "exit code after the Exit button")
+    s.focus_probe()
+    v = s.keys("j lalt caps+ c caps- caps")
+    expect(v.injected(), [], "nothing is injected after the exit", v)
+    expect([w for w in v.chain() if not w.endswith(" pass")], [], "every key passes after the exit", v)
+    expect(v.chars(), "jC", "keys reach the application unchanged after the exit", v)
+
+
+@case("load")
+def load(s):
+    """Hundreds of fast keystrokes with Dvorak and CapsLock on: each arrives
+    once, in order, translated."""
+    s.launch(setting_text(caps=1, dvorak=1))
+    rng = random.Random(5)
+    keys = "".join(QWERTY_ROWS[1:]).replace("\\", "") + "1234567890 "
+    tokens, expected_vks, expected_chars = [], [], []
+    strokes = 0
+    while strokes < 420:
+        physical = rng.choice(keys)
+        dvorak = TO_DVORAK[physical]
+        if strokes % 17 == 16 and dvorak.isalpha():
+            tokens += ["caps+", key_name(physical), "caps-"]
+            expected_chars.append(chr(ord(dvorak.upper()) - 64))
+            strokes += 2
+        elif strokes % 11 == 10 and dvorak.isalpha():
+            tokens += ["lshift+", key_name(physical), "lshift-"]
+            expected_chars.append(dvorak.upper())
+            strokes += 2
+        else:
+            tokens.append(key_name(physical))
+            expected_chars.append(dvorak)
+            strokes += 1
+        expected_vks.append(vk_of(dvorak))
+    v = s.keys(" ".join(tokens), timeout=120)
+    downs = [int(a.split()[1]) for a in v.app() if a.startswith("down ")]
+    ups = [int(a.split()[1]) for a in v.app() if a.startswith("up ")]
+    expect([k for k in downs if k not in (VK_SHIFT, VK_CONTROL)], expected_vks, "keys in the application", v)
+    expect(sorted(k for k in ups if k not in (VK_SHIFT, VK_CONTROL)), sorted(expected_vks),
+           "one release per key in the application", v)
+    expect(v.chars(), "".join(expected_chars), "characters in the application", v)
+    print("    %d keystrokes, %d hook calls, %d messages" % (strokes, len(v.hooks()), len(v.messages())))
+
+
+# ---- running -------------------------------------------------------------------------
+
+class RunLimit(BaseException):
+    pass
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--lumbrix", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--only", nargs="*")
+    options = parser.parse_args()
+    os.makedirs(options.out, exist_ok=True)
+
+    def over_time(signum, frame):
+        raise RunLimit()
+    signal.signal(signal.SIGALRM, over_time)
+    signal.signal(signal.SIGTERM, over_time)
+    signal.alarm(RUN_LIMIT_S)
+
+    started = time.monotonic()
+    failures = []
+    session = Session(options.lumbrix, options.probe, options.out)
+    try:
+        session.start()
+        print("display %s, prefix %s, ready in %.1f s" % (session.display.name, session.wine.prefix,
+                                                          time.monotonic() - started), flush=True)
+        for name, function in CASES:
+            if options.only and name not in options.only:
+                continue
+            case_start = time.monotonic()
+            session.case_probe_folders = []
+            try:
+                function(session)
+                session.end_case()
+                print("PASS %-24s %5.1f s" % (name, time.monotonic() - case_start), flush=True)
+            except Failure as failure:
+                failures.append(name)
+                session.end_case()
+                print("FAIL %-24s %5.1f s\n%s\n  probe logs kept in %s"
+                      % (name, time.monotonic() - case_start, failure, session.keep_logs(name)), flush=True)
+    except RunLimit:
+        failures.append("(run stopped after %d s)" % RUN_LIMIT_S)
+    except Failure as failure:
+        failures.append("(set-up: %s)" % failure)
+    finally:
+        signal.alarm(0)
+        session.close()
+    print("%s in %.1f s" % ("FAILED: " + ", ".join(failures) if failures else "all passed",
+                            time.monotonic() - started), flush=True)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
