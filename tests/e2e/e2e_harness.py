@@ -39,13 +39,23 @@ def wait_for(predicate, timeout, what, interval=0.01):
 # CapsLock events when they differ; a CapsLock press that the program under
 # test swallows leaves Wine's toggle alone, so X must leave its own alone too.
 # Where a CapsLock press does reach Wine, the runner sets X's Lock to match
-# (see Session.sync_caps_lock).
+# (see Session.sync_caps_lock). Alt and Ctrl carry no action either, so that
+# X repeats them while held, as Windows repeats every key of a PC keyboard;
+# Wine keeps its own modifier state from the key events and needs none of X's.
 KEYMAP = """xkb_keymap {
     xkb_keycodes { include "evdev+aliases(qwerty)" };
     xkb_types { include "complete" };
     xkb_compat { include "complete" };
     xkb_symbols { include "pc+us+inet(evdev)"
         replace key <CAPS> { type[Group1] = "ONE_LEVEL", symbols[Group1] = [ Caps_Lock ],
+                             actions[Group1] = [ NoAction() ] };
+        replace key <LALT> { type[Group1] = "ONE_LEVEL", symbols[Group1] = [ Alt_L ],
+                             actions[Group1] = [ NoAction() ] };
+        replace key <RALT> { type[Group1] = "ONE_LEVEL", symbols[Group1] = [ Alt_R ],
+                             actions[Group1] = [ NoAction() ] };
+        replace key <LCTL> { type[Group1] = "ONE_LEVEL", symbols[Group1] = [ Control_L ],
+                             actions[Group1] = [ NoAction() ] };
+        replace key <RCTL> { type[Group1] = "ONE_LEVEL", symbols[Group1] = [ Control_R ],
                              actions[Group1] = [ NoAction() ] };
     };
     xkb_geometry { include "pc(pc105)" };
@@ -54,6 +64,17 @@ KEYMAP = """xkb_keymap {
 
 LOCK_MASK = 2
 REVERT_TO_PARENT = 2
+KB_KEY, KB_AUTO_REPEAT_MODE, AUTO_REPEAT_MODE_ON = 1 << 6, 1 << 7, 1
+
+# X's per-key repeat leaves lock and modifier keys out; a PC keyboard under
+# Windows repeats them too: CapsLock, left and right Alt and Ctrl.
+REPEATING_MODIFIERS = (66, 64, 108, 37, 105)
+
+
+class _XKeyboardControl(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_int) for name in (
+        "key_click_percent", "bell_percent", "bell_pitch", "bell_duration", "led", "led_mode", "key",
+        "auto_repeat_mode")]
 XKB_USE_CORE_KBD = 0x100
 
 
@@ -77,6 +98,9 @@ def _load_xlib():
     x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
     x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
     x11.XAutoRepeatOff.argtypes = [ctypes.c_void_p]
+    x11.XAutoRepeatOn.argtypes = [ctypes.c_void_p]
+    x11.XChangeKeyboardControl.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(_XKeyboardControl)]
+    x11.XkbSetAutoRepeatRate.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
     x11.XkbLockModifiers.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
     x11.XkbGetState.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.POINTER(_XkbState)]
     x11.XSetInputFocus.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_ulong]
@@ -153,10 +177,21 @@ class Display:
             out.write(KEYMAP)
         subprocess.run(["xkbcomp", "-w", "0", keymap, self.name], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # Held keys stay single events: repeats would make every hold a
-        # different stream.
-        self.x11.XAutoRepeatOff(self.handle)
+        for keycode in REPEATING_MODIFIERS:
+            control = _XKeyboardControl(key=keycode, auto_repeat_mode=AUTO_REPEAT_MODE_ON)
+            self.x11.XChangeKeyboardControl(self.handle, KB_KEY | KB_AUTO_REPEAT_MODE, ctypes.byref(control))
+        # Held keys stay single events, except where a case asks for repeats:
+        # they would make every hold a different stream.
+        self.set_autorepeat(False)
         self.set_caps_lock(False)
+
+    def set_autorepeat(self, on, delay_ms=800, interval_ms=100):
+        if on:
+            self.x11.XkbSetAutoRepeatRate(self.handle, XKB_USE_CORE_KBD, delay_ms, interval_ms)
+            self.x11.XAutoRepeatOn(self.handle)
+        else:
+            self.x11.XAutoRepeatOff(self.handle)
+        self.x11.XSync(self.handle, 0)
 
     def key(self, keycode, down):
         self.xtst.XTestFakeKeyEvent(self.handle, keycode, 1 if down else 0, 0)
