@@ -60,9 +60,9 @@ TO_DVORAK[" "] = TO_QWERTY[" "] = " "
 US_SHIFTED = dict(zip("`1234567890-=[]\\;',./", "~!@#$%^&*()_+{}|:\"<>?"))
 
 # Windows virtual-key codes.
-VK_SHIFT, VK_CONTROL, VK_MENU, VK_CAPITAL = 16, 17, 18, 20
+VK_SHIFT, VK_CONTROL, VK_CAPITAL = 16, 17, 20
 VK_IME_ON, VK_IME_OFF = 22, 26
-VK_LSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LMENU, VK_RMENU = 160, 162, 163, 164, 165
+VK_LCONTROL, VK_RCONTROL, VK_LMENU, VK_RMENU = 162, 163, 164, 165
 VK_F12 = 123
 SELF_MASK_TAG = 52
 US_OEM_VK = {";": 186, "=": 187, ",": 188, "-": 189, ".": 190, "/": 191, "`": 192, "[": 219, "\\": 220,
@@ -316,9 +316,12 @@ class Session:
         """Gives the keyboard back to the probe's window."""
         self.probe.command("focus")
         self.display.focus(self.probe.xwindow)
-        wait_for(lambda: self.display.focused() == self.probe.xwindow and
-                 (self.probe.foreground() or self.probe).hwnd == self.probe.hwnd, 10,
-                 "the probe's window to take the focus")
+
+        def focused():
+            foreground = self.probe.foreground()
+            return (self.display.focused() == self.probe.xwindow and foreground is not None
+                    and foreground.hwnd == self.probe.hwnd)
+        wait_for(focused, 10, "the probe's window to take the focus")
 
     def click_control(self, control):
         self.display.click((control.left + control.right) // 2, (control.top + control.bottom) // 2)
@@ -367,17 +370,18 @@ class Session:
             while self.caps_scanned < len(records):
                 r = records[self.caps_scanned]
                 self.caps_scanned += 1
-                if isinstance(r, Hook) and r.vk == VK_CAPITAL and not is_injected(r):
-                    self.caps_records_seen += 1
+                if isinstance(r, Hook) and r.vk == VK_CAPITAL:
+                    if not is_injected(r):
+                        self.caps_records_seen += 1
                     if is_down(r) and not r.next:
                         self.wine_caps = not self.wine_caps
             return self.caps_records_seen >= self.caps_sent
         wait_for(caught_up, 10, "the probe to see every CapsLock event")
         self.display.set_caps_lock(self.wine_caps)
 
-    def send(self, spec):
+    def send(self, tokens):
         """Sends key tokens: NAME taps, NAME+ presses, NAME- releases."""
-        for token in spec.split():
+        for token in tokens.split():
             if token.endswith("+"):
                 self.key(KEYCODES[token[:-1]], True)
             elif token.endswith("-") and len(token) > 1:
@@ -414,9 +418,9 @@ class Session:
                           % (sent, len(physical), view.describe()))
         return view
 
-    def keys(self, spec, timeout=20):
+    def keys(self, tokens, timeout=20):
         mark = self.mark()
-        self.send(spec)
+        self.send(tokens)
         return self.settle(mark, timeout)
 
     def wait_record(self, mark, predicate, timeout, what):
@@ -442,7 +446,10 @@ def expect_true(condition, what, view=None):
 
 
 def masked_ctrl_press():
-    return ["inj up 162 tag52 drop", "inj down 162 pass", "inj up 162 tag52 drop"]
+    """What a CapsLock press turns into: Ctrl pressed between two releases
+    tagged for the program's own hook to drop."""
+    masked = "inj up %d tag%d drop" % (VK_LCONTROL, SELF_MASK_TAG)
+    return [masked, "inj down %d pass" % VK_LCONTROL, masked]
 
 
 def replaced(physical_vk, injected_vk):
@@ -460,9 +467,12 @@ def passed(vk):
 CASES = []
 
 
-def case(name):
+def case(name, known_fault=None):
+    """Registers a case. A case with a known fault checks the sound behaviour
+    that lumbrix.exe does not have yet: its failure is reported, not counted,
+    and its passing says that the fault is gone."""
     def register(function):
-        CASES.append((name, function))
+        CASES.append((name, function, known_fault))
         return function
     return register
 
@@ -557,8 +567,7 @@ def alt_tap_alone(s):
     v = s.keys("lalt+ c lalt-")
     expect(v.chain(), ["phys down 164 drop", "phys down 67 pass", "inj down 164 pass", "phys up 67 pass",
                        "phys up 164 drop", "inj up 164 pass"], "Alt+C in the hook chain", v)
-    # Wine chose WM_KEYDOWN for C when C entered the queue, before the hook
-    # ran and Alt was pressed: hence a WM_CHAR. The key order is what counts.
+    # The kinds of these messages are the known fault of "alt-tap-combined".
     expect([a for a in v.app() if "char" not in a], ["down 18", "down 67", "up 67", "up 18"],
            "Alt+C in the application", v)
 
@@ -569,6 +578,16 @@ def alt_tap_alone(s):
 
     v = s.keys("lalt")
     expect(v.injected(), ["inj down 26 pass", "inj up 26 pass"], "a tap right after a combination", v)
+
+
+@case("alt-tap-combined", known_fault="with Alt-tap on, the key that interrupts a pending Alt passes before the "
+      "Alt that the interruption injects is processed: C comes as WM_KEYDOWN and WM_CHAR 'c' (typed text) where a "
+      "real Alt+C gives WM_SYSKEYDOWN and WM_SYSCHAR (menu access keys)")
+def alt_tap_combined(s):
+    s.launch(setting_text(lang=1))
+    v = s.keys("lalt+ c lalt-")
+    expect([m.name for m in v.messages()], ["syskeydown", "syskeydown", "syschar", "syskeyup", "keyup"],
+           "Alt+C typed at once with Alt-tap on reaches the application as Alt+C", v)
 
 
 @case("capslock+dvorak")
@@ -635,7 +654,6 @@ OPTION_BOXES = [  # id, text, row
     (0, "AltキーとCtrlキーを入れ替える", 85),
     (4, "スタートアップに登録", 110),
 ]
-WS_VISIBLE, WS_CHILD, WS_TABSTOP = 0x10000000, 0x40000000, 0x10000
 WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_THICKFRAME = 0xC00000, 0x80000, 0x20000, 0x10000, 0x40000
 
 
@@ -803,7 +821,7 @@ def option_clicks(s):
 
 WM_CLOSE, WM_COMMAND, WM_SYSCOMMAND, SC_MINIMIZE, HTCLOSE = 0x10, 0x111, 0x112, 0xF020, 20
 WS_MINIMIZE = 0x20000000
-IDM_SETTINGS = 100
+IDM_SETTINGS, IDM_EXIT = 100, 101
 WM_TRAYICON, TRAY_ICON_ID = 0x400 + 1000, 1000
 WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x200, 0x201, 0x202, 0x203
 WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK = 0x204, 0x205, 0x206
@@ -883,6 +901,26 @@ def close_and_tray(s):
     expect((v.chain(), v.chars()), (passed(74), "j"), "no key is remapped after the exit", v)
 
 
+@case("exit-while-held", known_fault="the engine releases nothing when it stops: the Ctrl it pressed for a "
+      "CapsLock held at the exit stays down, and the following keys come with Ctrl")
+def exit_while_held(s):
+    program = s.launch(setting_text(caps=1))
+    hwnd = s.main_window()[0].hwnd
+    mark = s.mark()
+    s.send("caps+")
+    # The tray menu's exit item, chosen while CapsLock is held.
+    s.post(hwnd, WM_COMMAND, IDM_EXIT)
+    expect(wait_exit(program, "the exit command"), 0, "exit code")
+    s.send("caps- c")
+    v = s.settle(mark)
+    try:
+        expect((v.app().count("down 17"), v.app().count("up 17"), v.chars()), (1, 1, "c"),
+               "Ctrl pressed for CapsLock is released by the time CapsLock is; C afterwards is a plain c", v)
+    finally:
+        # Whatever stays down here must not leak into the next case.
+        s.inject((VK_LCONTROL, 0))
+
+
 @case("hide-and-second-launch")
 def hide_and_second_launch(s):
     first = s.launch(setting_text(dvorak=1), ["/hide"])
@@ -939,18 +977,19 @@ def exit_button(s):
 def hold_repeating(s, name, vk, repeats):
     """Holds a key with auto-repeat on until the hook has seen `repeats`
     presses, then lets it go."""
+    def presses(records):
+        return sum(1 for h in records if isinstance(h, Hook) and h.vk == vk and is_down(h) and not is_injected(h))
+
     mark = s.mark()
     s.display.set_autorepeat(True)
     try:
         s.send(name + "+")
-        s.wait_record(mark, lambda r: sum(1 for h in s.probe.since(mark) if isinstance(h, Hook) and h.vk == vk
-                                          and is_down(h) and not is_injected(h)) >= repeats,
-                      10, "%s to repeat" % name)
+        wait_for(lambda: presses(s.probe.since(mark)) >= repeats, 10, "%s to repeat" % name)
         s.send(name + "-")
     finally:
         s.display.set_autorepeat(False)
     v = s.settle(mark, repeats=True)
-    return v, sum(1 for h in v.hooks() if h.vk == vk and is_down(h) and not is_injected(h))
+    return v, presses(v.hooks())
 
 
 @case("auto-repeat")
@@ -1035,7 +1074,7 @@ def main():
         session.start()
         print("display %s, prefix %s, ready in %.1f s" % (session.display.name, session.wine.prefix,
                                                           time.monotonic() - started), flush=True)
-        for name, function in CASES:
+        for name, function, known_fault in CASES:
             if options.only and name not in options.only:
                 continue
             case_start = time.monotonic()
@@ -1043,14 +1082,21 @@ def main():
             try:
                 function(session)
                 session.end_case()
-                print("PASS %-24s %5.1f s" % (name, time.monotonic() - case_start), flush=True)
+                print("%s %-24s %5.1f s" % ("FIXED" if known_fault else "PASS", name, time.monotonic() - case_start),
+                      flush=True)
+                if known_fault:
+                    print("  the known fault is gone: %s" % known_fault, flush=True)
             except Exception as failure:
-                failures.append(name)
                 text = str(failure) if isinstance(failure, Failure) else traceback.format_exc()
                 try:
                     session.end_case()
                 except Exception:
                     pass
+                if known_fault and isinstance(failure, Failure):
+                    print("KNOWN %-23s %5.1f s: %s\n%s"
+                          % (name, time.monotonic() - case_start, known_fault, text), flush=True)
+                    continue
+                failures.append(name)
                 print("FAIL %-24s %5.1f s\n%s\n  probe logs kept in %s"
                       % (name, time.monotonic() - case_start, text, session.keep_logs(name)), flush=True)
     except RunLimit:
