@@ -822,6 +822,7 @@ def option_clicks(s):
 WM_CLOSE, WM_COMMAND, WM_SYSCOMMAND, SC_MINIMIZE, HTCLOSE = 0x10, 0x111, 0x112, 0xF020, 20
 WS_MINIMIZE = 0x20000000
 IDM_SETTINGS, IDM_EXIT = 100, 101
+BM_SETCHECK = 0xF1
 WM_TRAYICON, TRAY_ICON_ID = 0x400 + 1000, 1000
 WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x200, 0x201, 0x202, 0x203
 WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK = 0x204, 0x205, 0x206
@@ -921,6 +922,27 @@ def exit_while_held(s):
         s.inject((VK_LCONTROL, 0))
 
 
+@case("option-off-while-held", known_fault="a switch turned off while its key is held: the Ctrl pressed for "
+      "CapsLock is never released, and the following keys come with Ctrl")
+def option_off_while_held(s):
+    s.launch(setting_text(caps=1))
+    hwnd = s.main_window()[0].hwnd
+    box = s.control(1)
+    mark = s.mark()
+    s.send("caps+")
+    # The box's click, without taking the keyboard from the probe's window.
+    s.post(box.hwnd, BM_SETCHECK, 0)
+    s.post(hwnd, WM_COMMAND, box.id)
+    wait_for(lambda: s.read_setting() == setting_text(), 10, "the CapsLock switch to be turned off")
+    s.send("caps- c")
+    v = s.settle(mark)
+    try:
+        expect((v.app().count("down 17"), v.app().count("up 17"), v.chars()), (1, 1, "c"),
+               "Ctrl pressed for CapsLock is released by the time CapsLock is; C afterwards is a plain c", v)
+    finally:
+        s.inject((VK_LCONTROL, 0))
+
+
 @case("hide-and-second-launch")
 def hide_and_second_launch(s):
     first = s.launch(setting_text(dvorak=1), ["/hide"])
@@ -1016,7 +1038,7 @@ def load(s):
     rng = random.Random(5)
     keys = "".join(QWERTY_ROWS[1:]).replace("\\", "") + "1234567890 "
     tokens, expected_vks, expected_chars = [], [], []
-    strokes = 0
+    strokes = chords = shifted = 0
     while strokes < 420:
         physical = rng.choice(keys)
         dvorak = TO_DVORAK[physical]
@@ -1024,10 +1046,12 @@ def load(s):
             tokens += ["caps+", key_name(physical), "caps-"]
             expected_chars.append(chr(ord(dvorak.upper()) - 64))
             strokes += 2
+            chords += 1
         elif strokes % 11 == 10 and dvorak.isalpha():
             tokens += ["lshift+", key_name(physical), "lshift-"]
             expected_chars.append(dvorak.upper())
             strokes += 2
+            shifted += 1
         else:
             tokens.append(key_name(physical))
             expected_chars.append(dvorak)
@@ -1040,7 +1064,11 @@ def load(s):
     expect(sorted(k for k in ups if k not in (VK_SHIFT, VK_CONTROL)), sorted(expected_vks),
            "one release per key in the application", v)
     expect(v.chars(), "".join(expected_chars), "characters in the application", v)
-    print("    %d keystrokes, %d hook calls, %d messages" % (strokes, len(v.hooks()), len(v.messages())))
+    expect([(downs.count(k), ups.count(k)) for k in (VK_CONTROL, VK_SHIFT)], [(chords, chords), (shifted, shifted)],
+           "one Ctrl per CapsLock chord and one Shift per shifted key, each released", v)
+    first, last = v.records[0].qpc, v.records[-1].qpc
+    print("    %d keystrokes (%d CapsLock chords, %d shifted) in %.0f ms: %d hook calls, %d messages"
+          % (strokes, chords, shifted, v.ms(last - first), len(v.hooks()), len(v.messages())))
 
 
 # ---- running -------------------------------------------------------------------------
