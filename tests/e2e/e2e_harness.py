@@ -150,26 +150,31 @@ class Display:
             deadline = time.monotonic() + 15
             while process.poll() is None and not os.path.exists(socket) and time.monotonic() < deadline:
                 time.sleep(0.02)
-            handle = self.x11.XOpenDisplay((":%d" % number).encode()) if process.poll() is None else None
-            # Connected, and the server behind the socket is still ours.
-            if handle and process.poll() is None:
+            # The display is ours only if our server holds its lock: another
+            # run may have started one on the same number at the same moment.
+            handle = None
+            if process.poll() is None and self._lock_holder(number) == process.pid:
+                handle = self.x11.XOpenDisplay((":%d" % number).encode())
+            if handle:
                 self.process, self.number, self.handle = process, number, handle
                 self._prepare()
                 return
-            if handle:
-                self.x11.XCloseDisplay(handle)
             if process.poll() is None:
                 process.kill()
             process.wait()
         raise Failure("no free X display among %s" % ", ".join(":%d" % n for n in self.numbers))
 
     @staticmethod
-    def _taken(number):
+    def _lock_holder(number):
         try:
             with open("/tmp/.X%d-lock" % number) as lock:
-                return _pid_alive(int(lock.read().strip()))
+                return int(lock.read().strip())
         except (OSError, ValueError):
-            return False
+            return None
+
+    def _taken(self, number):
+        holder = self._lock_holder(number)
+        return holder is not None and _pid_alive(holder)
 
     def _prepare(self):
         keymap = os.path.join(self.workdir, "keymap.xkb")
