@@ -63,6 +63,7 @@ KEYMAP = """xkb_keymap {
 """
 
 LOCK_MASK = 2
+XKB_USE_CORE_KBD = 0x100
 REVERT_TO_PARENT = 2
 KB_KEY, KB_AUTO_REPEAT_MODE, AUTO_REPEAT_MODE_ON = 1 << 6, 1 << 7, 1
 
@@ -75,19 +76,6 @@ class _XKeyboardControl(ctypes.Structure):
     _fields_ = [(name, ctypes.c_int) for name in (
         "key_click_percent", "bell_percent", "bell_pitch", "bell_duration", "led", "led_mode", "key",
         "auto_repeat_mode")]
-XKB_USE_CORE_KBD = 0x100
-
-
-class _XkbState(ctypes.Structure):
-    _fields_ = [
-        ("group", ctypes.c_ubyte), ("locked_group", ctypes.c_ubyte),
-        ("base_group", ctypes.c_ushort), ("latched_group", ctypes.c_ushort),
-        ("mods", ctypes.c_ubyte), ("base_mods", ctypes.c_ubyte),
-        ("latched_mods", ctypes.c_ubyte), ("locked_mods", ctypes.c_ubyte),
-        ("compat_state", ctypes.c_ubyte), ("grab_mods", ctypes.c_ubyte),
-        ("compat_grab_mods", ctypes.c_ubyte), ("lookup_mods", ctypes.c_ubyte),
-        ("compat_lookup_mods", ctypes.c_ubyte), ("ptr_buttons", ctypes.c_ushort),
-    ]
 
 
 def _load_xlib():
@@ -102,7 +90,6 @@ def _load_xlib():
     x11.XChangeKeyboardControl.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(_XKeyboardControl)]
     x11.XkbSetAutoRepeatRate.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
     x11.XkbLockModifiers.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
-    x11.XkbGetState.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.POINTER(_XkbState)]
     x11.XSetInputFocus.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_ulong]
     x11.XGetInputFocus.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_int)]
     xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
@@ -230,11 +217,6 @@ class Display:
         self.x11.XkbLockModifiers(self.handle, XKB_USE_CORE_KBD, LOCK_MASK, LOCK_MASK if on else 0)
         self.x11.XSync(self.handle, 0)
 
-    def caps_lock(self):
-        state = _XkbState()
-        self.x11.XkbGetState(self.handle, XKB_USE_CORE_KBD, ctypes.byref(state))
-        return bool(state.mods & LOCK_MASK)
-
     def screenshot(self, path, crop=None):
         command = ["import", "-display", self.name, "-window", "root"]
         if crop:
@@ -294,9 +276,11 @@ class Wine:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Explorer, which keeps the tray, started with the boot: it must read
         # the setting afresh too.
-        self.restart_server()
+        self.stop_server()
 
-    def restart_server(self):
+    def stop_server(self):
+        """Ends our prefix's server and every process in the prefix; the
+        next Wine command starts them afresh."""
         subprocess.run([self.wineserver, "-k"], env=self.env, timeout=30,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run([self.wineserver, "-w"], env=self.env, timeout=30,
@@ -338,7 +322,7 @@ class Wine:
             self.stop(process)
         # Only our prefix's server, and with it the helper processes that Wine
         # started in that prefix.
-        self.restart_server()
+        self.stop_server()
         shutil.rmtree(self.prefix, ignore_errors=True)
 
 
@@ -426,9 +410,6 @@ class Probe:
     def since(self, mark):
         return self.records()[mark:]
 
-    def ms(self, ticks):
-        return ticks * 1000.0 / self.frequency
-
     def command(self, text, timeout=15):
         """Runs one probe command; returns its answer lines."""
         reply = os.path.join(self.command_dir, "reply")
@@ -451,10 +432,7 @@ class Probe:
     def windows(self):
         """The program's windows (with children after their parent), popup
         menus and the probe, as the probe sees them now."""
-        result = []
-        for line in self.command("windows"):
-            result.append(parse_window(line))
-        return result
+        return [parse_window(line) for line in self.command("windows")]
 
     def foreground(self):
         lines = self.command("foreground")
