@@ -101,8 +101,8 @@ ALWAYS_INLINE HookVerdict ApplyKeyRule(const HookKeyEvent& event)
 
 // While send_lang is on the Alt keys belong to the Alt-tap switch, and every
 // other key interrupts both sides first, so that a modifier press this
-// injects goes out before the key's own replacement. Kept out of line so the
-// common path of the hook stays free of calls.
+// injects goes out before the key itself or its replacement. Kept out of line
+// so the common path of the hook stays free of calls.
 OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
 {
     const uint32_t vk = event.vkCode;
@@ -116,9 +116,18 @@ OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
         }
         return Swallow;
     }
+    // A pending tap on either side turns into its modifier press now.
+    const bool modifier_sent = alt_tap_left.timer_id != 0 || alt_tap_right.timer_id != 0;
     AltTapInterrupt(alt_tap_left);
     AltTapInterrupt(alt_tap_right);
-    return ApplyKeyRule(event);
+    const HookVerdict verdict = ApplyKeyRule(event);
+    if (verdict == Pass && modifier_sent) {
+        // What a hook injects enters the input stream behind the event it is
+        // judging: passed on, this key would reach the application before its
+        // modifier (Alt+F typing "f"). Sent again, it follows the modifier.
+        return Replace(static_cast<uint16_t>(event.vkCode), event);
+    }
+    return verdict;
 }
 
 }  // namespace
