@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Every figure of BENCHMARKS.md in one run, on a fresh clone: instructions per
+# key event, scaling with the length of the stream, footprint of lumbrix.exe,
+# and the latency it adds under Wine next to a bare yardstick hook.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+
+echo "== machine"
+echo "$(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)"
+echo "$(g++ --version | head -1); $(x86_64-w64-mingw32-g++-win32 --version | head -1); $(wine --version)"
+
+echo
+echo "== instructions per key event (callgrind)"
+bash bench/instructions.sh
+
+echo
+echo "== footprint"
+bash bench/footprint.sh
+
+echo
+echo "== added latency under Wine"
+cmake --build --preset windows --target key_probe yardstick_hook >/dev/null
+/usr/bin/python3 bench/latency.py --lumbrix build/windows/lumbrix.exe \
+    --probe build/windows/tests/e2e/key_probe.exe --yardstick build/windows/bench/yardstick_hook.exe
