@@ -268,6 +268,12 @@ class Wine:
     def boot(self):
         subprocess.run([self.wine, "wineboot", "-i"], env=self.env, timeout=240, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The caption buttons are drawn with Marlett, which this Wine build
+        # does not find in its own data folder.
+        marlett = "/usr/share/wine/fonts/marlett.ttf"
+        if os.path.exists(marlett):
+            os.makedirs(self.drive_c("windows", "Fonts"), exist_ok=True)
+            shutil.copy(marlett, self.drive_c("windows", "Fonts"))
         # No window manager runs on the display: Wine draws the captions
         # itself instead of leaving them bare, and does not wait two seconds
         # at every hidden or destroyed window for one to answer.
