@@ -901,6 +901,19 @@ def close_and_tray(s):
     expect((v.chain(), v.chars()), (passed(74), "j"), "no key is remapped after the exit", v)
 
 
+def release_caps_then_type_c(s, mark):
+    """Releases a held CapsLock, types C, and expects the Ctrl pressed for
+    CapsLock to be gone by then."""
+    s.send("caps- c")
+    v = s.settle(mark)
+    try:
+        expect((v.app().count("down 17"), v.app().count("up 17"), v.chars()), (1, 1, "c"),
+               "Ctrl pressed for CapsLock is released by the time CapsLock is; C afterwards is a plain c", v)
+    finally:
+        # Whatever stays down here must not leak into the next case.
+        s.inject((VK_LCONTROL, 0))
+
+
 @case("exit-while-held", known_fault="the engine releases nothing when it stops: the Ctrl it pressed for a "
       "CapsLock held at the exit stays down, and the following keys come with Ctrl")
 def exit_while_held(s):
@@ -911,14 +924,7 @@ def exit_while_held(s):
     # The tray menu's exit item, chosen while CapsLock is held.
     s.post(hwnd, WM_COMMAND, IDM_EXIT)
     expect(wait_exit(program, "the exit command"), 0, "exit code")
-    s.send("caps- c")
-    v = s.settle(mark)
-    try:
-        expect((v.app().count("down 17"), v.app().count("up 17"), v.chars()), (1, 1, "c"),
-               "Ctrl pressed for CapsLock is released by the time CapsLock is; C afterwards is a plain c", v)
-    finally:
-        # Whatever stays down here must not leak into the next case.
-        s.inject((VK_LCONTROL, 0))
+    release_caps_then_type_c(s, mark)
 
 
 @case("option-off-while-held", known_fault="a switch turned off while its key is held: the Ctrl pressed for "
@@ -933,13 +939,7 @@ def option_off_while_held(s):
     s.post(box.hwnd, BM_SETCHECK, 0)
     s.post(hwnd, WM_COMMAND, box.id)
     wait_for(lambda: s.read_setting() == setting_text(), 10, "the CapsLock switch to be turned off")
-    s.send("caps- c")
-    v = s.settle(mark)
-    try:
-        expect((v.app().count("down 17"), v.app().count("up 17"), v.chars()), (1, 1, "c"),
-               "Ctrl pressed for CapsLock is released by the time CapsLock is; C afterwards is a plain c", v)
-    finally:
-        s.inject((VK_LCONTROL, 0))
+    release_caps_then_type_c(s, mark)
 
 
 @case("hide-and-second-launch")
