@@ -29,7 +29,7 @@ void UseOptions(int caps, int swap, int lang, int dvorak)
 HookVerdict Judge(uintptr_t message, uint32_t vk)
 {
     ++remap_calls;
-    return RemapKeyEvent(HookKeyEvent{HC_ACTION, message, vk, 0, 0});
+    return RemapKeyEvent(HookKeyEvent{HC_ACTION, message, vk, 0, 0, 0});
 }
 
 void PassThrough(benchmark::State& state)
@@ -85,10 +85,15 @@ void Stream(benchmark::State& state)
 
 }  // namespace
 
-unsigned InjectKey(uint16_t, int, uint32_t)
+unsigned SendKeyInput(uint16_t, int, uint32_t, uint32_t)
 {
     ++injected_count;
     return 1;
+}
+
+bool SystemKeyDown(uint16_t)
+{
+    return false;
 }
 
 uintptr_t StartHoldTimer()

@@ -3,6 +3,8 @@
 #include "remap/remap_options.h"
 #include "remap/win_keys.h"
 
+#include <initializer_list>
+
 AltTapState alt_tap_left;
 AltTapState alt_tap_right;
 
@@ -10,6 +12,18 @@ void AltTapInit()
 {
     alt_tap_left = AltTapState{0, 0, 0, VK_LMENU, VK_IME_OFF};
     alt_tap_right = AltTapState{0, 0, 0, VK_RMENU, VK_IME_ON};
+}
+
+void AltTapReset()
+{
+    for (AltTapState* state : {&alt_tap_left, &alt_tap_right}) {
+        if (state->timer_id != 0) {
+            CancelHoldTimer(state->timer_id);
+        }
+        state->pressed = 0;
+        state->interrupted = 0;
+        state->timer_id = 0;
+    }
 }
 
 void AltTapPressModifier(AltTapState& state, int isDown)

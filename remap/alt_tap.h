@@ -24,6 +24,11 @@ const unsigned ALT_HOLD_MS = 500;
 // ApplyOptions and before the hook is installed.
 void AltTapInit();
 
+// Returns both records to their start state (keys kept), cancelling a
+// pending hold timer: for when the Alt events stop reaching the switch.
+// Injects nothing; a modifier held down is in HeldKeys.
+void AltTapReset();
+
 // A key-down of this side's Alt, first press or auto-repeat.
 void AltTapKeyDown(AltTapState& state);
 

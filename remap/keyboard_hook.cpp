@@ -18,7 +18,7 @@ namespace {
 // that an ordinary key costs a single load on the hook's hot path: 0 passes,
 // a small code names a modifier rule, and any value from 'A' up is the key
 // that the Dvorak layout puts in that place.
-enum ModifierRule : uint8_t { NO_RULE, CAPSLOCK_RULE, LCTRL_RULE, RCTRL_RULE, LALT_RULE, RALT_RULE };
+enum ModifierRule : uint8_t { NO_RULE, CAPSLOCK_RULE, LCTRL_RULE, RCTRL_RULE, LALT_RULE, RALT_RULE, ALT_TAP_FIRST };
 
 const uint8_t FIRST_DVORAK_KEY = 'A';
 
@@ -55,6 +55,14 @@ constexpr KeyRules MakeKeyRules()
 
 constexpr KeyRules KEY_RULES = MakeKeyRules();
 
+// The rules whose switch is on: KEY_RULES with every other rule blanked.
+KeyRules RulesInForce;
+
+// The hook's first look at a key: its rule in force or, while the Alt-tap
+// switch is on, ALT_TAP_FIRST for every key. So the common path needs no
+// look at the switches to pass a key or to rewrite it.
+KeyRules FirstStep;
+
 int IsPress(const HookKeyEvent& event)
 {
     return event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
@@ -62,9 +70,20 @@ int IsPress(const HookKeyEvent& event)
 
 // Out of line, like every path that injects, so that the hook's path for a
 // key it passes needs no stack frame.
-OUT_OF_LINE HookVerdict Replace(uint16_t vk, const HookKeyEvent& event)
+OUT_OF_LINE HookVerdict Replace(uint8_t vk, const HookKeyEvent& event)
 {
     InjectKey(vk, IsPress(event), 0);
+    return Swallow;
+}
+
+// The event itself, sent again behind what the engine injected before it,
+// with the scan code and extended bit it came with (Alt+Right stays the
+// arrow, not the numeric pad's 6). Not in HeldKeys: it is the user's own
+// key, whose release passes on as it comes.
+OUT_OF_LINE HookVerdict SendAgain(const HookKeyEvent& event)
+{
+    const uint32_t extended = (event.flags & LLKHF_EXTENDED) != 0 ? 0xE000 : 0;
+    SendKeyInput(static_cast<uint16_t>(event.vkCode), IsPress(event), 0, event.scanCode | extended);
     return Swallow;
 }
 
@@ -78,25 +97,26 @@ OUT_OF_LINE HookVerdict MaskedCtrlPress()
     return Swallow;
 }
 
+ALWAYS_INLINE HookVerdict ApplyModifierRule(uint8_t rule, const HookKeyEvent& event)
+{
+    if (rule != CAPSLOCK_RULE) {
+        return Replace(SWAPPED[rule], event);
+    }
+    return IsPress(event) ? MaskedCtrlPress() : Replace(VK_LCONTROL, event);
+}
+
 // Step after the Alt-tap routing: the one rule, if any, of this key.
 ALWAYS_INLINE HookVerdict ApplyKeyRule(const HookKeyEvent& event)
 {
     const uint32_t vk = event.vkCode;
-    const uint8_t rule = vk < 256 ? KEY_RULES.rule[vk] : uint8_t{NO_RULE};
-    // Letters and punctuation first: they are most of what anyone types.
+    const uint8_t rule = vk < 256 ? RulesInForce.rule[vk] : uint8_t{NO_RULE};
     if (rule >= FIRST_DVORAK_KEY) {
-        return RemapOptions.use_dvorak ? Replace(rule, event) : Pass;
+        return Replace(rule, event);
     }
     if (rule == NO_RULE) {
         return Pass;
     }
-    if (rule != CAPSLOCK_RULE) {
-        return RemapOptions.swap_alt_for_ctrl ? Replace(SWAPPED[rule], event) : Pass;
-    }
-    if (!RemapOptions.capslock_to_ctrl) {
-        return Pass;
-    }
-    return IsPress(event) ? MaskedCtrlPress() : Replace(VK_LCONTROL, event);
+    return ApplyModifierRule(rule, event);
 }
 
 // While send_lang is on the Alt keys belong to the Alt-tap switch, and every
@@ -125,12 +145,32 @@ OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
         // What a hook injects enters the input stream behind the event it is
         // judging: passed on, this key would reach the application before its
         // modifier (Alt+F typing "f"). Sent again, it follows the modifier.
-        return Replace(static_cast<uint16_t>(event.vkCode), event);
+        return SendAgain(event);
     }
     return verdict;
 }
 
 }  // namespace
+
+void SelectKeyRules()
+{
+    for (unsigned vk = 0; vk < 256; ++vk) {
+        const uint8_t rule = KEY_RULES.rule[vk];
+        const int32_t on = rule >= FIRST_DVORAK_KEY ? RemapOptions.use_dvorak
+                           : rule == CAPSLOCK_RULE  ? RemapOptions.capslock_to_ctrl
+                                                    : RemapOptions.swap_alt_for_ctrl;
+        RulesInForce.rule[vk] = on ? rule : uint8_t{NO_RULE};
+        FirstStep.rule[vk] = RemapOptions.send_lang ? uint8_t{ALT_TAP_FIRST} : RulesInForce.rule[vk];
+    }
+}
+
+bool KeyIsRemapped(uint32_t vk)
+{
+    if ((vk == VK_LMENU || vk == VK_RMENU) && RemapOptions.send_lang) {
+        return true;
+    }
+    return vk < 256 && RulesInForce.rule[vk] != NO_RULE;
+}
 
 HookVerdict RemapKeyEvent(const HookKeyEvent& event)
 {
@@ -146,9 +186,21 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
     if (event.flags & LLKHF_INJECTED) {
         return Pass;
     }
-
-    if (RemapOptions.send_lang) {
+    const uint32_t vk = event.vkCode;
+    if (vk >= 256) {
+        // No rule out there, but the Alt-tap switch hears every key.
+        return RemapOptions.send_lang ? RouteAltTap(event) : Pass;
+    }
+    const uint8_t step = FirstStep.rule[vk];
+    // Letters and punctuation first: they are most of what anyone types.
+    if (step >= FIRST_DVORAK_KEY) {
+        return Replace(step, event);
+    }
+    if (step == NO_RULE) {
+        return Pass;
+    }
+    if (step == ALT_TAP_FIRST) {
         return RouteAltTap(event);
     }
-    return ApplyKeyRule(event);
+    return ApplyModifierRule(step, event);
 }

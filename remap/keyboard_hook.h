@@ -7,8 +7,9 @@ struct HookKeyEvent {
     int32_t code;           // nCode of the hook call
     uintptr_t message;      // WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN or WM_SYSKEYUP
     uint32_t vkCode;
-    uint32_t flags;         // only LLKHF_INJECTED is read
+    uint32_t flags;         // LLKHF_INJECTED decides; LLKHF_EXTENDED goes with a key sent again
     uintptr_t dwExtraInfo;
+    uint32_t scanCode;      // goes with a key sent again, never decides
 };
 
 enum HookVerdict { Pass, Swallow };
@@ -18,3 +19,12 @@ enum HookVerdict { Pass, Swallow };
 // switch while send_lang is on. Remembers nothing between events; a rewrite
 // is never fed to another rule.
 HookVerdict RemapKeyEvent(const HookKeyEvent& event);
+
+// Puts the rules of the switches in RemapOptions in force. ApplyOptions calls
+// it after every change of the switches, before the next event is judged.
+void SelectKeyRules();
+
+// Whether RemapKeyEvent, under the switches in force, swallows the physical
+// events of `vk`: a key with a rule, or an Alt key that the Alt-tap switch
+// takes.
+bool KeyIsRemapped(uint32_t vk);

@@ -8,17 +8,77 @@
 
 HHOOK KeyboardHookHandle;
 
-unsigned InjectKey(uint16_t vk, int isDown, uint32_t tag)
+namespace {
+
+HWINEVENTHOOK ForegroundHook;
+uint32_t OwnIntegrity;
+
+uint32_t IntegrityLevel(HANDLE process)
 {
+    uint32_t level = UNKNOWN_INTEGRITY;
+    HANDLE token = NULL;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        return level;
+    }
+    // Room for a TOKEN_MANDATORY_LABEL and the one SID it points to.
+    union {
+        TOKEN_MANDATORY_LABEL label;
+        BYTE bytes[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+    } info;
+    DWORD size = 0;
+    if (GetTokenInformation(token, TokenIntegrityLevel, &info, sizeof info, &size)) {
+        PSID sid = info.label.Label.Sid;
+        level = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u);
+    }
+    CloseHandle(token);
+    return level;
+}
+
+// A process we may not even query (an elevated one, as a rule) counts as
+// one whose keys the hook does not see.
+uint32_t WindowIntegrityLevel(HWND window)
+{
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(window, &process_id);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+    if (process == NULL) {
+        return UNKNOWN_INTEGRITY;
+    }
+    const uint32_t level = IntegrityLevel(process);
+    CloseHandle(process);
+    return level;
+}
+
+void CALLBACK ForegroundEventProc(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD)
+{
+    if (window != NULL && ForegroundReturnsToSight(WindowIntegrityLevel(window), OwnIntegrity)) {
+        ResetEngine();
+    }
+}
+
+}  // namespace
+
+unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
+{
+    // Programs that read scan codes (remote desktop clients, terminals,
+    // games) drop or misread a key without one. Masking events stay bare.
+    if (scan == 0 && tag != SELF_MASK_TAG) {
+        scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC_EX);
+    }
     INPUT input;
     ZeroMemory(&input, sizeof input);
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = vk;
-    input.ki.wScan = 0;
-    input.ki.dwFlags = isDown ? 0 : KEYEVENTF_KEYUP;
+    input.ki.wScan = static_cast<WORD>(scan & 0xFF);
+    input.ki.dwFlags = (isDown ? 0 : KEYEVENTF_KEYUP) | ((scan >> 8) == 0xE0 ? KEYEVENTF_EXTENDEDKEY : 0);
     input.ki.time = 0;
     input.ki.dwExtraInfo = static_cast<ULONG_PTR>(tag);
     return SendInput(1, &input, sizeof(INPUT));
+}
+
+bool SystemKeyDown(uint16_t vk)
+{
+    return GetAsyncKeyState(vk) < 0;
 }
 
 uintptr_t StartHoldTimer()
@@ -42,9 +102,41 @@ LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
         event.vkCode = key->vkCode;
         event.flags = key->flags;
         event.dwExtraInfo = key->dwExtraInfo;
+        event.scanCode = key->scanCode;
         if (RemapKeyEvent(event) == Swallow) {
             return 1;
         }
     }
     return CallNextHookEx(KeyboardHookHandle, nCode, wParam, lParam);
+}
+
+void InstallKeyboardHook()
+{
+    HHOOK fresh = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHookProc, GetModuleHandleW(NULL), 0);
+    if (fresh == NULL) {
+        return;
+    }
+    if (KeyboardHookHandle != NULL) {
+        UnhookWindowsHookEx(KeyboardHookHandle);
+    }
+    KeyboardHookHandle = fresh;
+}
+
+void RemoveKeyboardHook()
+{
+    UnhookWindowsHookEx(KeyboardHookHandle);
+    KeyboardHookHandle = NULL;
+}
+
+void WatchForeground()
+{
+    OwnIntegrity = IntegrityLevel(GetCurrentProcess());
+    ForegroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, NULL, ForegroundEventProc, 0, 0,
+                                     WINEVENT_OUTOFCONTEXT);
+}
+
+void StopWatchingForeground()
+{
+    UnhookWinEvent(ForegroundHook);
+    ForegroundHook = NULL;
 }

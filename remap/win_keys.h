@@ -83,6 +83,9 @@
 #ifndef HC_NOREMOVE
 #define HC_NOREMOVE 3
 #endif
+#ifndef LLKHF_EXTENDED
+#define LLKHF_EXTENDED 0x00000001
+#endif
 #ifndef LLKHF_INJECTED
 #define LLKHF_INJECTED 0x00000010
 #endif

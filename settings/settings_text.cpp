@@ -27,6 +27,11 @@ const size_t SETTINGS_FILE_NAME_UNITS = sizeof SETTINGS_FILE_NAME / sizeof SETTI
 
 }  // namespace
 
+bool RewriteAfterLoad(SettingsLoad load)
+{
+    return load == SettingsMissing || load == SettingsUnusable;
+}
+
 bool ParseSettingLine(RemapSettings& settings, const char* line, const char* value)
 {
     // long is 32 bits on Windows and 64 on Linux: ERANGE covers the first,

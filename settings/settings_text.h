@@ -15,6 +15,20 @@ const uint32_t SETTINGS_FILE_LIMIT = 1024 * 1024;
 // Room for the canonical text and its terminator.
 const size_t SETTINGS_TEXT_CAPACITY = 128;
 
+// How the start-up read of the `setting` file went.
+enum SettingsLoad {
+    SettingsRead,        // read whole, every line used
+    SettingsMissing,     // no such file
+    SettingsUnreadable,  // there, but could not be opened or read now
+    SettingsUnusable,    // read, but holds a line that cannot be used, or is far too big to be ours
+};
+
+// Whether the load rewrites the file from the record. A file that is there
+// but cannot be read now (held by a scanner or a sync client at logon, a
+// cloud placeholder whose provider is not up yet) still holds the user's
+// switches: it is left alone, and the program runs with every switch off.
+bool RewriteAfterLoad(SettingsLoad load);
+
 // Uses one line of the text. `line` is the line's first byte and `value` the
 // byte after its last '='; both point into one NUL-terminated text and are
 // not cut off at the line's end, so the number is sought across line breaks.

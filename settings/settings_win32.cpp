@@ -81,6 +81,31 @@ bool ReplaceThroughTemporaryFile(const wchar_t* file_path, const char* text, DWO
     return dealt_with;
 }
 
+SettingsLoad ReadSettingsFile(HANDLE file, RemapSettings& settings)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) {
+        return SettingsUnreadable;
+    }
+    // Far too big to be ours; its size + 1 could also wrap.
+    if (size.QuadPart > SETTINGS_FILE_LIMIT) {
+        return SettingsUnusable;
+    }
+    HANDLE heap = GetProcessHeap();
+    char* text = static_cast<char*>(HeapAlloc(heap, 0, static_cast<SIZE_T>(size.QuadPart) + 1));
+    if (text == NULL) {
+        return SettingsUnreadable;
+    }
+    SettingsLoad load = SettingsUnreadable;
+    DWORD count = 0;
+    if (ReadFile(file, text, static_cast<DWORD>(size.QuadPart), &count, NULL)) {
+        text[count] = '\0';
+        load = ScanSettings(settings, text) ? SettingsRead : SettingsUnusable;
+    }
+    HeapFree(heap, 0, text);
+    return load;
+}
+
 }  // namespace
 
 bool GetExecutablePath(wchar_t** path)
@@ -118,30 +143,17 @@ void LoadSettings()
     if (settings == NULL || settings->file_path[0] == L'\0') {
         return;
     }
+    SettingsLoad load = SettingsUnreadable;
     HANDLE file = CreateFileW(settings->file_path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        SaveSettings(*settings);
-        return;
+    if (file != INVALID_HANDLE_VALUE) {
+        load = ReadSettingsFile(file, *settings);
+        // Closed before SaveSettings opens the file for writing.
+        CloseHandle(file);
+    } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+        load = SettingsMissing;
     }
-    HANDLE heap = GetProcessHeap();
-    LARGE_INTEGER size;
-    char* text = NULL;
-    if (GetFileSizeEx(file, &size) && size.QuadPart <= SETTINGS_FILE_LIMIT) {
-        text = static_cast<char*>(HeapAlloc(heap, 0, static_cast<SIZE_T>(size.QuadPart) + 1));
-    }
-    bool usable = false;
-    if (text != NULL) {
-        DWORD count = 0;
-        if (ReadFile(file, text, static_cast<DWORD>(size.QuadPart), &count, NULL)) {
-            text[count] = '\0';
-            usable = ScanSettings(*settings, text);
-        }
-        HeapFree(heap, 0, text);
-    }
-    // Closed before SaveSettings opens the file for writing.
-    CloseHandle(file);
-    if (!usable) {
+    if (RewriteAfterLoad(load)) {
         SaveSettings(*settings);
     }
 }

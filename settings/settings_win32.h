@@ -14,10 +14,11 @@
 // heap cannot spare the record's few bytes.
 RemapSettings* CreateRemapSettings();
 
-// Reads the `setting` file into *active_settings once. A missing or
-// unreadable file (more than SETTINGS_FILE_LIMIT bytes counts as unreadable)
-// and a file whose scan stops at an unusable line are rewritten from the
-// record. Does nothing while active_settings is null.
+// Reads the `setting` file into *active_settings once. A missing file, one
+// of more than SETTINGS_FILE_LIMIT bytes and one whose scan stops at an
+// unusable line are rewritten from the record; one that is there but cannot
+// be opened or read now is left alone (RewriteAfterLoad). Does nothing while
+// active_settings is null.
 void LoadSettings();
 
 // Rewrites the `setting` file from the record in its canonical 63-byte form:

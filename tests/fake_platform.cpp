@@ -7,6 +7,7 @@
 #include "remap/win_keys.h"
 
 std::vector<InjectedKey> injected_keys;
+bool system_keys_down[256];
 
 namespace {
 
@@ -22,10 +23,18 @@ bool fail_next_timer;
 
 }  // namespace
 
-unsigned InjectKey(uint16_t vk, int isDown, uint32_t tag)
+unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
 {
-    injected_keys.push_back(InjectedKey{vk, isDown != 0, tag});
+    injected_keys.push_back(InjectedKey{vk, isDown != 0, tag, scan});
+    if (tag != SELF_MASK_TAG) {
+        system_keys_down[static_cast<uint8_t>(vk)] = isDown != 0;
+    }
     return 1;
+}
+
+bool SystemKeyDown(uint16_t vk)
+{
+    return system_keys_down[static_cast<uint8_t>(vk)];
 }
 
 uintptr_t StartHoldTimer()
@@ -49,6 +58,8 @@ void ResetFakePlatform()
 {
     injected_keys.clear();
     timers.clear();
+    std::fill(std::begin(HeldKeys), std::end(HeldKeys), 0);
+    std::fill(std::begin(system_keys_down), std::end(system_keys_down), false);
     now_ms = 0;
     fail_next_timer = false;
 }

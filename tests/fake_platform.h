@@ -11,11 +11,17 @@ struct InjectedKey {
     uint16_t vk;
     int down;
     uint32_t tag;
+    uint32_t scan;  // as given to SendKeyInput: 0 for the layout's own
 };
 
 extern std::vector<InjectedKey> injected_keys;
 
-// Empties the sink, cancels every timer and sets the clock to 0.
+// The keys the system holds down: what the sink injected (masking events
+// aside) and what a test says passed the hook. SystemKeyDown reads it.
+extern bool system_keys_down[256];
+
+// Empties the sink, cancels every timer, forgets the held keys and sets the
+// clock to 0.
 void ResetFakePlatform();
 
 // The next StartHoldTimer call fails (returns 0).

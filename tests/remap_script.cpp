@@ -63,7 +63,7 @@ uint32_t ScriptKey(const std::string& name)
 
 HookKeyEvent PhysicalEvent(uintptr_t message, uint32_t vk)
 {
-    return HookKeyEvent{HC_ACTION, message, vk, 0, 0};
+    return HookKeyEvent{HC_ACTION, message, vk, 0, 0, 0};
 }
 
 std::string RunRemapScript(const char* options, const std::string& script)
@@ -79,6 +79,8 @@ std::string RunRemapScript(const char* options, const std::string& script)
         const size_t seen = injected_keys.size();
         if (verb == "o") {
             SetOptions(arg.c_str());
+        } else if (verb == "x") {
+            ResetEngine();
         } else if (verb == "fail") {
             FailNextHoldTimer();
         } else if (verb == "t") {
@@ -99,6 +101,7 @@ std::string RunRemapScript(const char* options, const std::string& script)
             if (verdict == Pass) {
                 const bool down = event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
                 out.push_back("=" + std::to_string(event.vkCode) + (down ? "v" : "^"));
+                system_keys_down[event.vkCode & 0xFF] = down;
             }
             continue;
         }

@@ -7,6 +7,7 @@
 //   t:MS              advance the clock; due hold timers fire
 //   fail              the next hold timer cannot be started
 //   o:OPTS            apply other options mid-script (letters as below)
+//   x                 the engine is reset (exit, lock, foreground change)
 // KEY: a-z, 0-9, caps, lctrl, rctrl, lalt, ralt, lshift, ctrl, alt, space,
 // semicolon, equals, comma, minus, period, slash, backtick, lbracket,
 // backslash, rbracket, quote, oem102, or a virtual-key number of 2+ digits.

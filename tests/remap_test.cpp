@@ -25,8 +25,9 @@ TEST(CapsLockToCtrl, MaskedCtrlPressAndPlainRelease)
         {"c", "d:caps d:c u:c u:caps", "162^# 162v 162^# =67v =67^ 162^", "Ctrl+C keeps C"},
         {"cd", "d:caps d:c u:c u:caps", "162^# 162v 162^# 74v 74^ 162^", "Ctrl+C under Dvorak is Ctrl+J"},
         {"cs", "d:caps u:caps", "162^# 162v 162^# 162^", "the Ctrl it makes is not swapped to Alt"},
-        {"c", "d:caps o: u:caps", "162^# 162v 162^# =20^", "a release is judged by the options at release"},
-        {"c", "o: d:caps o:c u:caps", "=20v 162^", "a press before the switch passes as CapsLock"},
+        {"c", "d:caps o: u:caps", "162^# 162v 162^# 162^ =20^", "switched off while held: Ctrl is let go at once"},
+        {"c", "o: d:caps o:c u:caps", "=20v 20^ 162^", "switched on while held: CapsLock is let go at once"},
+        {"c", "d:caps d:caps x x", "162^# 162v 162^# 162^# 162v 162^# 162^", "an exit lets go of Ctrl once"},
     });
 }
 
@@ -34,6 +35,8 @@ TEST(SwapAltCtrl, EachSideTradesPlaces)
 {
     RunCases({
         {"s", "d:lctrl d:c u:lctrl", "164v =67v 164^", "left Ctrl is left Alt, C passes"},
+        {"s", "d:lctrl o: u:lctrl", "164v 164^ =162^", "switched off while held: its Alt is let go once"},
+        {"", "d:lctrl o:s u:lctrl", "=162v 162^ 164^", "switched on while held: the Ctrl is let go"},
         {"s", "d:rctrl u:rctrl", "165v 165^", "right Ctrl is right Alt"},
         {"s", "d:lalt u:lalt", "162v 162^", "left Alt is left Ctrl"},
         {"s", "sd:ralt su:ralt", "163v 163^", "right Alt as system key is right Ctrl"},
@@ -67,9 +70,12 @@ TEST(AltTapRouting, SendLangTakesTheAltKeys)
         {"ld", "d:lalt t:100 d:b d:lshift", "164v 88v =160v", "the modifier goes out before the key's own rewrite"},
         {"l", "d:lalt d:ctrl", "164v 17v", "generic codes still interrupt"},
         {"l", "d:lalt d:lalt u:lalt", "26v 26^", "auto-repeat inside the hold time is still a tap"},
-        {"l", "d:lalt o: u:lalt t:500 o:l d:lalt u:lalt", "=164^ 164v 164v 164^",
-         "switched off mid-press: the release passes; the stale record makes the next press a modifier"},
-        {"l", "d:lalt o: t:500", "164v", "a pending hold timer still fires after the switch is off"},
+        {"l", "d:lalt o: u:lalt t:500 o:l d:lalt u:lalt", "=164^ 26v 26^",
+         "switched off mid-press: the release passes and the record starts afresh"},
+        {"l", "d:lalt o: t:500", "", "switched off, a pending hold timer is cancelled"},
+        {"l", "d:lalt t:500 o: u:lalt", "164v 164^ =164^", "switched off while held: the modifier is let go"},
+        {"l", "d:lalt t:100 x t:500 u:lalt", "164^", "an exit cancels the pending tap"},
+        {"l", "d:lalt d:a x", "164v 65v 164^", "a key sent again is the user's own: an exit lets go of the Alt only"},
     });
 }
 
@@ -110,19 +116,21 @@ TEST(ApplyOptions, CopiesSwitchesAndPicksModifiers)
     StartEngine("");
     RemapSettings settings{};
     settings.swap_alt_for_ctrl = 1;
+    settings.send_lang = 1;
     settings.use_dvorak = 1;
     alt_tap_left.pressed = 1;
     alt_tap_left.timer_id = 9;
     EXPECT_EQ(&ApplyOptions(settings), &settings) << "returns the record it was given";
-    EXPECT_EQ(RemapOptions.swap_alt_for_ctrl, 1);
-    EXPECT_EQ(RemapOptions.use_dvorak, 1);
-    EXPECT_EQ(RemapOptions.capslock_to_ctrl + RemapOptions.send_lang, 0);
+    EXPECT_EQ(RemapOptions.swap_alt_for_ctrl + RemapOptions.send_lang + RemapOptions.use_dvorak, 3);
+    EXPECT_EQ(RemapOptions.capslock_to_ctrl, 0);
     EXPECT_EQ(alt_tap_left.modifier_key, VK_LCONTROL);
     EXPECT_EQ(alt_tap_right.modifier_key, VK_RCONTROL);
     EXPECT_EQ(alt_tap_left.timer_id, 9u) << "a press in progress is left alone";
     EXPECT_EQ(alt_tap_left.pressed, 1);
     settings.swap_alt_for_ctrl = 0;
+    settings.send_lang = 0;
     ApplyOptions(settings);
+    EXPECT_EQ(alt_tap_left.timer_id + alt_tap_left.pressed, 0u) << "the Alt-tap switch off resets the press";
     EXPECT_EQ(alt_tap_left.modifier_key, VK_LMENU);
     EXPECT_EQ(alt_tap_right.modifier_key, VK_RMENU);
     EXPECT_EQ(alt_tap_left.ime_key, VK_IME_OFF);
@@ -156,5 +164,39 @@ TEST(Loopback, InjectedEventsComeBackHarmless)
             EXPECT_EQ(alt_tap_right.pressed, right.pressed);
             EXPECT_EQ(alt_tap_right.interrupted, right.interrupted);
         }
+    }
+}
+
+TEST(Injection, ScanCodesTheToggleAndTheForeground)
+{
+    StartEngine("l");
+    RemapKeyEvent(PhysicalEvent(WM_KEYDOWN, VK_LMENU));
+    HookKeyEvent arrow = PhysicalEvent(WM_KEYDOWN, 0x27);
+    arrow.scanCode = 0x4D;
+    arrow.flags = LLKHF_EXTENDED;
+    EXPECT_EQ(RemapKeyEvent(arrow), Swallow);
+    ASSERT_EQ(injected_keys.size(), 2u);
+    EXPECT_EQ(injected_keys[0].scan, 0u) << "the engine's own Alt takes the layout's scan code";
+    EXPECT_EQ(injected_keys[1].scan, 0xE04Du) << "Right sent again stays the extended arrow, not numeric 6";
+
+    const struct {
+        const char* options;
+        bool toggled;
+        size_t sent;
+    } toggles[] = {{"c", true, 2}, {"c", false, 0}, {"sld", true, 0}};
+    for (const auto& t : toggles) {
+        StartEngine(t.options);
+        ClearCapsLockToggle(t.toggled);
+        ASSERT_EQ(injected_keys.size(), t.sent) << t.options << " toggled " << t.toggled;
+        if (t.sent != 0) {
+            EXPECT_EQ(FormatInjected(injected_keys[0]) + " " + FormatInjected(injected_keys[1]), "20v 20^");
+        }
+    }
+
+    // Levels as Windows numbers them: medium, high, low; ours is medium.
+    const uint32_t focus[] = {0x2000, 0x3000, 0x3000, 0x2000, 0x2000, UNKNOWN_INTEGRITY, 0x1000, 0x2000};
+    const bool releases[] = {false, false, false, true, false, false, true, false};
+    for (size_t i = 0; i < std::size(focus); ++i) {
+        EXPECT_EQ(ForegroundReturnsToSight(focus[i], 0x2000), releases[i]) << "foreground change " << i;
     }
 }

@@ -129,6 +129,14 @@ TEST(ParseSettingLine, FalseLeavesTheRecordAlone)
     EXPECT_EQ(Flags(settings), "0100");
 }
 
+TEST(RewriteAfterLoad, OnlyAMissingOrUnusableFile)
+{
+    EXPECT_TRUE(RewriteAfterLoad(SettingsMissing));
+    EXPECT_TRUE(RewriteAfterLoad(SettingsUnusable));
+    EXPECT_FALSE(RewriteAfterLoad(SettingsRead));
+    EXPECT_FALSE(RewriteAfterLoad(SettingsUnreadable)) << "a file held by another program keeps the user's switches";
+}
+
 TEST(FormatSettings, CanonicalText)
 {
     char text[SETTINGS_TEXT_CAPACITY];
