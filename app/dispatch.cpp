@@ -56,6 +56,32 @@ NotifyAction DecideNotification(uint32_t code)
     return code == NM_CLICK || code == NM_RETURN ? NotifyOpenLink : NotifyNothing;
 }
 
+EngineAction DecideSessionChange(uintptr_t event)
+{
+    switch (event) {
+    case WTS_CONSOLE_DISCONNECT:
+    case WTS_REMOTE_DISCONNECT:
+    case WTS_SESSION_LOCK:
+        return EngineReset;
+    case WTS_CONSOLE_CONNECT:
+    case WTS_REMOTE_CONNECT:
+    case WTS_SESSION_UNLOCK:
+        return EngineResetRearm;
+    default:
+        return EngineNothing;
+    }
+}
+
+EngineAction DecidePowerEvent(uintptr_t event)
+{
+    return event == PBT_APMRESUMEAUTOMATIC ? EngineResetRearm : EngineNothing;
+}
+
+bool KeepTryingTrayIcon(uint32_t attempts)
+{
+    return attempts <= TRAY_RETRY_ATTEMPTS;
+}
+
 bool StartsHidden(int argc, const wchar_t* const* argv)
 {
     if (argc != 2 || argv == nullptr || argv[1] == nullptr) {

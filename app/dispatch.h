@@ -22,6 +22,17 @@
 #ifndef BST_CHECKED
 #define BST_CHECKED 1
 #endif
+#ifndef WTS_CONSOLE_CONNECT
+#define WTS_CONSOLE_CONNECT 0x1
+#define WTS_CONSOLE_DISCONNECT 0x2
+#define WTS_REMOTE_CONNECT 0x3
+#define WTS_REMOTE_DISCONNECT 0x4
+#define WTS_SESSION_LOCK 0x7
+#define WTS_SESSION_UNLOCK 0x8
+#endif
+#ifndef PBT_APMRESUMEAUTOMATIC
+#define PBT_APMRESUMEAUTOMATIC 0x12
+#endif
 #ifndef NM_CLICK
 #define NM_CLICK (0U - 2U)
 #endif
@@ -61,6 +72,19 @@ enum TrayAction { TrayNothing, TrayShow, TrayOpenMenu };
 
 enum NotifyAction { NotifyNothing, NotifyOpenLink };
 
+// What a change of the session or the power state asks of the engine.
+enum EngineAction {
+    EngineNothing,
+    EngineReset,       // key releases are made where the hook never sees them
+    EngineResetRearm,  // as EngineReset, and the hook may have been dropped
+};
+
+// The tray icon is added again on a timer while the shell refuses it (at
+// logon it may not take icons yet, and no "TaskbarCreated" follows).
+const uint32_t TRAY_RETRY_TIMER_ID = 1;
+const uint32_t TRAY_RETRY_MS = 2000;
+const uint32_t TRAY_RETRY_ATTEMPTS = 60;
+
 // A WM_COMMAND: `id` is the low word of wParam, `check_state` the
 // BM_GETCHECK answer of the box with that id (ignored for other ids). Only
 // BST_CHECKED counts as on; indeterminate and anything else are off.
@@ -76,6 +100,18 @@ TrayAction DecideTrayMessage(uintptr_t wParam, intptr_t lParam);
 
 // A WM_NOTIFY: a click or Return on a link opens it, whichever control sent it.
 NotifyAction DecideNotification(uint32_t code);
+
+// A WM_WTSSESSION_CHANGE with `event` in wParam: locked or disconnected
+// resets, unlocked or connected also re-arms the hook; the rest is nothing.
+EngineAction DecideSessionChange(uintptr_t event);
+
+// A WM_POWERBROADCAST with `event` in wParam: the automatic resume from
+// sleep re-arms the hook; the rest is nothing.
+EngineAction DecidePowerEvent(uintptr_t event);
+
+// After `attempts` failed additions of the tray icon (the first at window
+// creation), whether to try again on the retry timer.
+bool KeepTryingTrayIcon(uint32_t attempts);
 
 // True when the command line holds exactly one argument after the program
 // and its first five units are "/hide", compared case-sensitively; what

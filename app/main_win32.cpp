@@ -75,6 +75,10 @@ void RunMessageLoop()
 // exit code is 0 on every path.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // Unpacked into Downloads, the exe must not load a DLL dropped beside
+    // it: whatever loads later (the shell, the common controls) looks in the
+    // system folder only.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     HWND running = FindWindowW(MAIN_WINDOW_CLASS, NULL);
     if (running != NULL) {
         BringForward(running);

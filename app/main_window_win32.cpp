@@ -5,6 +5,8 @@
 
 #include "app/main_window_win32.h"
 
+#include "app/shell_win32.h"
+
 #include "remap/alt_tap.h"
 #include "remap/remap_options.h"
 #include "remap/remap_win32.h"
@@ -29,6 +31,10 @@ const DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 const wchar_t NOTICE_TEXT[] =
     L"最新版と使い方: <a href=\"https://lumbrix.example.org/\">https://lumbrix.example.org/</a>";
 
+// Long enough for a shortcut written to a slow drive, short enough that an
+// exit never hangs on a dead one.
+const DWORD STARTUP_EXIT_WAIT_MS = 10000;
+
 // Sent by Explorer to every top-level window when the taskbar is created
 // anew; 0 until WM_CREATE registers it.
 UINT TaskbarCreatedMessage;
@@ -43,7 +49,13 @@ NOTIFYICONDATAW TrayIconData(HWND window)
     return data;
 }
 
-// Also called again after Explorer restarts, which drops every icon.
+// Failed additions of the tray icon since the last success.
+uint32_t TrayIconFailures;
+
+// Also called again after Explorer restarts, which drops every icon. While
+// the shell refuses it (at logon, before it takes icons) it is tried again
+// every TRAY_RETRY_MS for a while: a program started hidden has no other
+// face.
 void AddTrayIcon(HWND window)
 {
     NOTIFYICONDATAW data = TrayIconData(window);
@@ -51,15 +63,33 @@ void AddTrayIcon(HWND window)
     data.uCallbackMessage = WM_TRAYICON;
     data.hIcon = LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDI_APP));
     lstrcpynW(data.szTip, PROGRAM_TITLE, ARRAYSIZE(data.szTip));
-    Shell_NotifyIconW(NIM_ADD, &data);
+    if (Shell_NotifyIconW(NIM_ADD, &data)) {
+        TrayIconFailures = 0;
+        KillTimer(window, TRAY_RETRY_TIMER_ID);
+    } else if (KeepTryingTrayIcon(++TrayIconFailures)) {
+        SetTimer(window, TRAY_RETRY_TIMER_ID, TRAY_RETRY_MS, NULL);
+    } else {
+        KillTimer(window, TRAY_RETRY_TIMER_ID);
+    }
 }
 
-void StartEngine()
+bool CapsLockToggled()
+{
+    return (GetKeyState(VK_CAPITAL) & 1) != 0;
+}
+
+// Last in the creation: the shell calls made before it (the Startup folder,
+// the shortcut's existence) can be slow at logon, and must not hold up a
+// live hook.
+void StartEngine(HWND window)
 {
     AltTapInit();
     // Options before the hook, so that no event is judged under other ones.
     ApplyOptions(*active_settings);
-    KeyboardHookHandle = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHookProc, GetModuleHandleW(NULL), 0);
+    ClearCapsLockToggle(CapsLockToggled());
+    InstallKeyboardHook();
+    WatchForeground();
+    WatchSession(window);
 }
 
 HFONT CreateCaptionFont()
@@ -119,6 +149,8 @@ void CreateNotice(HWND window)
 void CreateOptionCheckboxes(HWND window)
 {
     const RemapSettings& settings = *active_settings;
+    const bool startup = WithStartupShortcut(PathFileExistsW) != 0;
+    TrackStartupShortcut(startup);
     OptionCheckboxes[IDC_CAPSLOCK_TO_CTRL] = CreateOptionCheckbox(
         window, IDC_CAPSLOCK_TO_CTRL, L"CapsLockキーをCtrlキーに置き換える", settings.capslock_to_ctrl, 10);
     OptionCheckboxes[IDC_SEND_LANG] = CreateOptionCheckbox(
@@ -129,7 +161,7 @@ void CreateOptionCheckboxes(HWND window)
     OptionCheckboxes[IDC_SWAP_ALT_CTRL] = CreateOptionCheckbox(
         window, IDC_SWAP_ALT_CTRL, L"AltキーとCtrlキーを入れ替える", settings.swap_alt_for_ctrl, 85);
     OptionCheckboxes[IDC_STARTUP] =
-        CreateOptionCheckbox(window, IDC_STARTUP, L"スタートアップに登録", WithStartupShortcut(PathFileExistsW), 110);
+        CreateOptionCheckbox(window, IDC_STARTUP, L"スタートアップに登録", startup, 110);
 }
 
 // Right edge 10 pixels inside the client area.
@@ -151,6 +183,7 @@ void SetOption(UINT id, int32_t value)
 {
     *OptionSwitch(*active_settings, id) = value;
     RemapSettings& applied = ApplyOptions(*active_settings);
+    ClearCapsLockToggle(CapsLockToggled());
     if (SettingsFileKnown) {
         SaveSettings(applied);
     }
@@ -169,7 +202,6 @@ void OpenTrayMenu(HWND window)
 
 void OnCreate(HWND window)
 {
-    StartEngine();
     UiFont = CreateCaptionFont();
     TrayMenu = CreateTrayMenu();
     TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
@@ -177,6 +209,7 @@ void OnCreate(HWND window)
     CreateNotice(window);
     CreateOptionCheckboxes(window);
     CreateExitButton(window);
+    StartEngine(window);
 }
 
 void OnCommand(HWND window, WPARAM wParam)
@@ -191,10 +224,10 @@ void OnCommand(HWND window, WPARAM wParam)
         SetOption(id, 0);
         break;
     case CommandCreateShortcut:
-        CreateStartupShortcut();
+        WishStartupShortcut(true);
         break;
     case CommandDeleteShortcut:
-        WithStartupShortcut(DeleteFileW);
+        WishStartupShortcut(false);
         break;
     case CommandDestroy:
         DestroyWindow(window);
@@ -212,7 +245,7 @@ void OnNotify(LPARAM lParam)
     const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
     if (DecideNotification(header->code) == NotifyOpenLink) {
         const NMLINK* link = reinterpret_cast<const NMLINK*>(lParam);
-        ShellExecuteW(NULL, L"open", link->item.szUrl, NULL, NULL, SW_SHOWMAXIMIZED);
+        OpenLinkInBackground(link->item.szUrl);
     }
 }
 
@@ -237,14 +270,40 @@ void OnClose(HWND window)
     UpdateWindow(window);
 }
 
+// Keys released after the hook is gone would never reach the engine: what
+// it holds is let go before.
 void OnDestroy(HWND window)
 {
+    StopWatchingSession(window);
+    StopWatchingForeground();
+    ResetEngine();
+    RemoveKeyboardHook();
+    KillTimer(window, TRAY_RETRY_TIMER_ID);
     // Without this the dead icon stays in the tray until the pointer passes.
     NOTIFYICONDATAW data = TrayIconData(window);
     Shell_NotifyIconW(NIM_DELETE, &data);
     DeleteObject(UiFont);
-    UnhookWindowsHookEx(KeyboardHookHandle);
+    // The hook is gone: the thread may wait now.
+    FinishStartupShortcut(STARTUP_EXIT_WAIT_MS);
     PostQuitMessage(0);
+}
+
+void OnEngineEvent(EngineAction action)
+{
+    if (action == EngineNothing) {
+        return;
+    }
+    ResetEngine();
+    if (action == EngineResetRearm) {
+        InstallKeyboardHook();
+    }
+}
+
+void OnTimer(HWND window, WPARAM id)
+{
+    if (id == TRAY_RETRY_TIMER_ID) {
+        AddTrayIcon(window);
+    }
 }
 
 }  // namespace
@@ -272,6 +331,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_TRAYICON:
         OnTrayIcon(window, wParam, lParam);
+        break;
+    case WM_WTSSESSION_CHANGE:
+        OnEngineEvent(DecideSessionChange(wParam));
+        break;
+    case WM_POWERBROADCAST:
+        OnEngineEvent(DecidePowerEvent(wParam));
+        return TRUE;
+    case WM_TIMER:
+        OnTimer(window, wParam);
         break;
     case WM_CLOSE:
         OnClose(window);

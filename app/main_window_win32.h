@@ -20,9 +20,11 @@ extern HWND OptionCheckboxes[OPTION_BOX_COUNT];
 // file: switch clicks are then applied but never written.
 extern bool SettingsFileKnown;
 
-// Window procedure of class "Lumbrix". WM_CREATE starts the engine with
-// *active_settings and builds the controls and the tray icon; closing hides;
-// WM_DESTROY stops the engine and posts the quit message.
+// Window procedure of class "Lumbrix". WM_CREATE builds the controls and the
+// tray icon, then starts the engine with *active_settings; closing hides;
+// session and power changes reset the engine (and re-arm its hook after an
+// unlock or a resume); WM_DESTROY releases what the engine holds, stops it
+// and posts the quit message.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // One option row at x 10, `y`, exactly as wide as its label; checked when

@@ -18,3 +18,10 @@ echo "hardening:"
 for flag in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT; do
     if grep -q "$flag" <<<"$headers"; then echo "  $flag yes"; else echo "  $flag NO"; fi
 done
+# The DLL search path is restricted before anything loads a DLL on demand.
+if grep -q ' SetDefaultDllDirectories$' <<<"$headers"; then
+    echo "DLL search: SetDefaultDllDirectories imported"
+else
+    echo "DLL search: SetDefaultDllDirectories NOT imported"
+    exit 1
+fi

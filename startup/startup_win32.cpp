@@ -70,3 +70,65 @@ void CreateStartupShortcut()
     }
     HeapFree(heap, 0, executable_path);
 }
+
+namespace {
+
+// Held while a wish is carried out; the latest wish and what was done last.
+HANDLE ShortcutWork;
+volatile LONG StartupWanted;
+LONG StartupDone;
+
+// Needs COM on the calling thread; false when another thread held the work
+// for longer than `wait_ms`.
+bool CarryOutStartupWish(DWORD wait_ms)
+{
+    const DWORD waited = WaitForSingleObject(ShortcutWork, wait_ms);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        return false;
+    }
+    const LONG wanted = InterlockedCompareExchange(&StartupWanted, 0, 0);
+    if (wanted != StartupDone) {
+        if (wanted) {
+            CreateStartupShortcut();
+        } else {
+            WithStartupShortcut(DeleteFileW);
+        }
+        StartupDone = wanted;
+    }
+    ReleaseMutex(ShortcutWork);
+    return true;
+}
+
+DWORD WINAPI StartupWishThread(void*)
+{
+    const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    CarryOutStartupWish(INFINITE);
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return 0;
+}
+
+}  // namespace
+
+void TrackStartupShortcut(bool exists)
+{
+    ShortcutWork = CreateMutexW(NULL, FALSE, NULL);
+    StartupWanted = exists;
+    StartupDone = exists;
+}
+
+void WishStartupShortcut(bool wanted)
+{
+    InterlockedExchange(&StartupWanted, wanted);
+    // Without a thread the wish waits for the exit.
+    HANDLE thread = CreateThread(NULL, 0, StartupWishThread, NULL, 0, NULL);
+    if (thread != NULL) {
+        CloseHandle(thread);
+    }
+}
+
+void FinishStartupShortcut(DWORD wait_ms)
+{
+    CarryOutStartupWish(wait_ms);
+}

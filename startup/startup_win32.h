@@ -16,3 +16,18 @@ BOOL WithStartupShortcut(ShortcutFileOp operation);
 // Writes the shortcut: target the executable, arguments "/hide". Needs COM
 // initialised on the calling thread (single-threaded apartment).
 void CreateStartupShortcut();
+
+// The startup box's wish, carried out away from the calling thread, which
+// runs the keyboard hook: the Startup folder may be on a network or cloud
+// drive, and COM and the file write can take seconds. `exists` is whether
+// the shortcut is there now. Call once before the first wish.
+void TrackStartupShortcut(bool exists);
+
+// Creates (`wanted`) or deletes the shortcut on a short-lived thread of its
+// own. Wishes are carried out one at a time, each as the latest wish stands
+// then, so that the last one wins.
+void WishStartupShortcut(bool wanted);
+
+// Carries out a wish that no thread has yet, after waiting up to `wait_ms`
+// for one at work: for the exit, which would end those threads.
+void FinishStartupShortcut(DWORD wait_ms);

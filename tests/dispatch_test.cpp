@@ -107,6 +107,23 @@ TEST(DecideNotification, ClickAndReturnOpenTheLink)
     }
 }
 
+TEST(EngineEvents, SessionPowerAndTrayRetry)
+{
+    const EngineAction session[] = {EngineNothing,    EngineResetRearm, EngineReset,   EngineResetRearm,
+                                    EngineReset,      EngineNothing,    EngineNothing, EngineReset,
+                                    EngineResetRearm, EngineNothing,    EngineNothing};
+    for (uintptr_t event = 0; event < std::size(session); ++event) {
+        EXPECT_EQ(DecideSessionChange(event), session[event]) << "session event " << event;
+    }
+    EXPECT_EQ(DecidePowerEvent(0x12), EngineResetRearm);
+    for (uintptr_t event : {0x4, 0x7, 0x8, 0xA, 0x18}) {
+        EXPECT_EQ(DecidePowerEvent(event), EngineNothing) << "power event " << event;
+    }
+    EXPECT_TRUE(KeepTryingTrayIcon(1));
+    EXPECT_TRUE(KeepTryingTrayIcon(60));
+    EXPECT_FALSE(KeepTryingTrayIcon(61)) << "two minutes at 2 s are enough";
+}
+
 namespace {
 
 bool HiddenWith(std::vector<const wchar_t*> arguments)

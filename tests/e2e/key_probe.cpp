@@ -21,7 +21,8 @@
 //           command in "reply" (see RunCommand)
 //   --after waits until a top-level window of CLASS exists and its program
 //           waits for input before hooking, so that the probe's hook lies in
-//           front of that program's
+//           front of that program's; for Lumbrix, until a key tagged as its
+//           masking event shows its hook behind the probe's
 //
 // Log lines, fields separated by one space:
 //   freq F                              counter ticks per second
@@ -70,6 +71,11 @@ size_t written_count;
 unsigned long lost_count;
 
 HHOOK probe_hook;
+
+// Lumbrix drops every key tagged as its masking event: the chain's answer
+// to such a key (F24) tells whether its hook lies behind the probe's.
+const ULONG_PTR LUMBRIX_MASK_TAG = 52;
+LRESULT mask_answer = -1;
 HWND probe_window;
 FILE* log_file;
 wchar_t command_path[MAX_PATH];
@@ -145,6 +151,10 @@ LRESULT CALLBACK ProbeHookProc(int code, WPARAM wParam, LPARAM lParam)
         record->key = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
     }
     const LRESULT next = CallNextHookEx(probe_hook, code, wParam, lParam);
+    const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+    if (key->vkCode == VK_F24 && key->dwExtraInfo == LUMBRIX_MASK_TAG) {
+        mask_answer = next;
+    }
     if (index < MAX_RECORDS) {
         records[index].qpc_out = Now();
         records[index].next = next;
@@ -165,6 +175,46 @@ void RecordMessage(UINT message, WPARAM wParam, LPARAM lParam)
         record->extra = static_cast<ULONG_PTR>(GetMessageExtraInfo());
         record->done = true;
     }
+}
+
+// Injects F24 tagged as Lumbrix's masking event and waits for the chain's
+// answer: nonzero when a hook behind the probe's dropped it.
+bool LumbrixHookBehind()
+{
+    mask_answer = -1;
+    INPUT keys[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        keys[i].type = INPUT_KEYBOARD;
+        keys[i].ki.wVk = VK_F24;
+        keys[i].ki.dwFlags = i == 0 ? 0 : KEYEVENTF_KEYUP;
+        keys[i].ki.dwExtraInfo = LUMBRIX_MASK_TAG;
+    }
+    SendInput(2, keys, sizeof(INPUT));
+    const ULONGLONG until = GetTickCount64() + 500;
+    while (mask_answer == -1 && GetTickCount64() < until) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return mask_answer > 0;
+}
+
+// Lumbrix hooks last in its window's creation, and hooks anew after a
+// resume or an unlock: the probe hooks (again) until it is in front.
+bool HookInFrontOfLumbrix()
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        UnhookWindowsHookEx(probe_hook);
+        probe_hook = SetWindowsHookExW(WH_KEYBOARD_LL, ProbeHookProc, GetModuleHandleW(nullptr), 0);
+        if (LumbrixHookBehind()) {
+            return true;
+        }
+        Sleep(50);
+    }
+    return false;
 }
 
 // ---- commands -------------------------------------------------------------
@@ -287,6 +337,7 @@ void InjectTagged(WORD vk, bool down)
 //   hitbox HWND CODE L T R B  where in that screen rectangle the window's
 //                             WM_NCHITTEST answers CODE
 //   startup-folder            the current user's Startup folder
+//   rehook                    hook anew in front of Lumbrix's hook
 //   quit                      close the probe (after answering)
 // The answer starts with "ok" and ends with "end".
 void RunCommand(char* command, FILE* out)
@@ -341,6 +392,8 @@ void RunCommand(char* command, FILE* out)
             fputc('\n', out);
         }
         CoTaskMemFree(folder);
+    } else if (strcmp(verb, "rehook") == 0) {
+        fprintf(out, "%s\n", HookInFrontOfLumbrix() ? "in front" : "not in front");
     } else if (strcmp(verb, "quit") == 0) {
         PostMessageW(probe_window, WM_CLOSE, 0, 0);
     } else {
@@ -466,7 +519,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
             CloseHandle(process);
         }
     }
-    probe_hook = SetWindowsHookExW(WH_KEYBOARD_LL, ProbeHookProc, instance, 0);
+    if (after && wcscmp(after, L"Lumbrix") == 0) {
+        HookInFrontOfLumbrix();
+    } else {
+        probe_hook = SetWindowsHookExW(WH_KEYBOARD_LL, ProbeHookProc, instance, 0);
+    }
     if (!probe_hook) {
         return 5;
     }

@@ -1,0 +1,15 @@
+// What the settings window asks of the shell and the session, kept off the
+// window's thread where it could wait: that thread runs the keyboard hook.
+#pragma once
+
+#include <windows.h>
+
+// Opens `url` with the shell ("open", maximised) on a short-lived thread of
+// its own, which initialises COM and owns a copy of the address:
+// ShellExecuteW can take seconds while a browser starts. Nothing is reported.
+void OpenLinkInBackground(const wchar_t* url);
+
+// Asks for WM_WTSSESSION_CHANGE at `window` (locks, unlocks, connections of
+// this session), and stops asking before the window goes.
+void WatchSession(HWND window);
+void StopWatchingSession(HWND window);
