@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every figure of BENCHMARKS.md in one run, on a fresh clone: instructions per
 # key event, scaling with the length of the stream, footprint of lumbrix.exe,
-# and the latency it adds under Wine next to a bare yardstick hook.
+# the time a settings save holds the hook's thread, and the latency it adds
+# under Wine next to a bare yardstick hook.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +19,15 @@ bash bench/instructions.sh
 echo
 echo "== footprint"
 bash bench/footprint.sh
+
+echo
+echo "== the settings save (under Wine, in a scratch folder on $(df --output=source /tmp | tail -1))"
+cmake --build --preset windows --target save_timing >/dev/null
+scratch=$(mktemp -d /tmp/save-timing-XXXXXX)
+cp build/windows/bench/save_timing.exe "$scratch/"
+(cd "$scratch" && WINEPREFIX="$scratch/prefix" WINEDEBUG=-all wine save_timing.exe 2>/dev/null)
+WINEPREFIX="$scratch/prefix" wineserver -k 2>/dev/null || true
+rm -rf "$scratch"
 
 echo
 echo "== added latency under Wine"
