@@ -1,6 +1,6 @@
-// What the settings window does with a click, a tray callback or a link
-// notification, and whether the command line asks to start hidden: plain
-// decisions on integers, free of the platform.
+// What the settings window does with a click, a tray callback, a link
+// notification or a dialog key, and whether the command line asks to start
+// hidden: plain decisions on integers, free of the platform.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +27,18 @@
 #endif
 #ifndef NM_RETURN
 #define NM_RETURN (0U - 4U)
+#endif
+#ifndef VK_CANCEL
+#define VK_CANCEL 0x03
+#endif
+#ifndef VK_RETURN
+#define VK_RETURN 0x0D
+#endif
+#ifndef VK_ESCAPE
+#define VK_ESCAPE 0x1B
+#endif
+#ifndef VK_EXECUTE
+#define VK_EXECUTE 0x2B
 #endif
 
 // Child control ids, also the WM_COMMAND ids of the controls. Rows from top
@@ -61,6 +73,13 @@ enum TrayAction { TrayNothing, TrayShow, TrayOpenMenu };
 
 enum NotifyAction { NotifyNothing, NotifyOpenLink };
 
+enum DialogKeyAction {
+    DialogKeyToDialog, // the dialog manager's: Tab, Shift+Tab, Space and the rest
+    DialogKeyHide,     // hide the window, as its close box does
+    DialogKeyToLink,   // straight to the focused link, which opens on it
+    DialogKeyDrop,
+};
+
 // A WM_COMMAND: `id` is the low word of wParam, `check_state` the
 // BM_GETCHECK answer of the box with that id (ignored for other ids). Only
 // BST_CHECKED counts as on; indeterminate and anything else are off.
@@ -76,6 +95,12 @@ TrayAction DecideTrayMessage(uintptr_t wParam, intptr_t lParam);
 
 // A WM_NOTIFY: a click or Return on a link opens it, whichever control sent it.
 NotifyAction DecideNotification(uint32_t code);
+
+// A key pressed (WM_KEYDOWN) in the settings window. The dialog manager
+// would turn Esc and Ctrl+Break into WM_COMMAND IDCANCEL (2), Enter and
+// Execute into IDOK (1), the ids of two option boxes: none of them may reach
+// it. `vk` is the whole wParam.
+DialogKeyAction DecideDialogKey(uintptr_t vk, bool focus_on_link);
 
 // True when the command line holds exactly one argument after the program
 // and its first five units are "/hide", compared case-sensitively; what

@@ -25,6 +25,13 @@ extern bool SettingsFileKnown;
 // WM_DESTROY stops the engine and posts the quit message.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// One option row at x 10, `y`, exactly as wide as its label; checked when
-// `state` is nonzero.
-HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state, int y);
+// One option box, checked when `state` is nonzero; placed with the other
+// controls once all exist.
+HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state);
+
+// For the message loop, as IsDialogMessageW: true when `message` belonged to
+// the settings window or one of its controls and has been handled (Tab and
+// Shift+Tab move the focus, Space presses the focused control, Esc hides
+// the window); false for every other message, which the caller dispatches.
+// Enter reaches nothing but a focused link, which opens on it.
+bool IsSettingsDialogMessage(HWND window, MSG* message);
