@@ -190,7 +190,8 @@ void ScaleToDpi(HWND window)
     RECT outer;
     GetWindowRect(window, &outer);
     SetWindowPos(window, NULL, 0, 0, MulDiv(outer.right - outer.left, static_cast<int>(dpi), 96),
-                 MulDiv(outer.bottom - outer.top, static_cast<int>(dpi), 96), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                 MulDiv(outer.bottom - outer.top, static_cast<int>(dpi), 96),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     LayOutControls(window, dpi);
 }
 

@@ -151,3 +151,17 @@ TEST(StartsHidden, NoArgumentVector)
     const wchar_t* program_only[] = {L"lumbrix.exe"};
     EXPECT_FALSE(StartsHidden(1, program_only));
 }
+
+TEST(DecideDialogKey, EnterAndEscNeverReachTheDialogManager)
+{
+    for (bool on_link : {false, true}) {
+        EXPECT_EQ(DecideDialogKey(0x1B, on_link), DialogKeyHide) << "Esc";
+        EXPECT_EQ(DecideDialogKey(0x03, on_link), DialogKeyHide) << "Ctrl+Break";
+        for (uintptr_t enter : {0x0D, 0x2B}) {
+            EXPECT_EQ(DecideDialogKey(enter, on_link), on_link ? DialogKeyToLink : DialogKeyDrop) << enter;
+        }
+        for (uintptr_t vk : {0x09, 0x20, 0x25, 0x28, 0x41, 0x1000D, 0x1001B}) {
+            EXPECT_EQ(DecideDialogKey(vk, on_link), DialogKeyToDialog) << vk;
+        }
+    }
+}
