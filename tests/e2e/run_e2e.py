@@ -28,7 +28,7 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (PROBE_TAG, Display, Failure, Hook, Msg, Probe, Wine, is_down,  # noqa: E402
-                         is_injected, wait_for)
+                         is_injected, parse_window, wait_for)
 
 # The whole run stays well inside CTest's ten minutes.
 RUN_LIMIT_S = 540
@@ -45,7 +45,7 @@ KEYCODES = {
     "semicolon": 47, "apostrophe": 48, "backslash": 51,
     "z": 52, "x": 53, "c": 54, "v": 55, "b": 56, "n": 57, "m": 58, "comma": 59, "period": 60, "slash": 61,
     "lshift": 50, "rshift": 62, "lctrl": 37, "rctrl": 105, "lalt": 64, "ralt": 108,
-    "space": 65, "caps": 66, "f12": 96,
+    "space": 65, "caps": 66, "f12": 96, "tab": 23, "escape": 9,
 }
 PUNCTUATION = {"`": "grave", "-": "minus", "=": "equal", "[": "lbracket", "]": "rbracket", ";": "semicolon",
                "'": "apostrophe", "\\": "backslash", ",": "comma", ".": "period", "/": "slash", " ": "space"}
@@ -662,8 +662,21 @@ def check_box_states(s, states):
     expect(actual, states, "check states of the option boxes (id: state)")
 
 
-def check_window_layout(s):
+def check_window_layout(s, dpi=96):
     window, children = s.main_window()
+    size = (window.right - window.left, window.bottom - window.top)
+    expect_true(all(abs(n - d * dpi / 96) <= 2 for n, d in zip(size, (440, 240))), "outer size %r at %d DPI" % (size, dpi))
+    places = [(c.left - window.origin_x, c.top - window.origin_y, c.right - window.origin_x,
+               c.bottom - window.origin_y, c.text) for c in children]
+    expect(len(places), 7, "five boxes, the Exit button and the notice")
+    for i, (left, top, right, bottom, text) in enumerate(places):
+        expect_true(0 <= left < right <= window.client_w and 0 <= top < bottom <= window.client_h,
+                    "%r at %r leaves the client area at %d DPI" % (text, places[i][:4], dpi))
+        for other in places[:i]:
+            expect_true(right <= other[0] or other[2] <= left or bottom <= other[1] or other[3] <= top,
+                        "%r and %r overlap at %d DPI" % (other, places[i], dpi))
+    if dpi != 96:
+        return
     expect((window.text, window.left, window.top, window.right - window.left, window.bottom - window.top),
            ("Lumbrix 0.2", 0, 0, 440, 240), "title, position and size of the settings window")
     expect(window.style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
@@ -901,6 +914,71 @@ def close_and_tray(s):
     expect((v.chain(), v.chars()), (passed(74), "j"), "no key is remapped after the exit", v)
 
 
+def launch_in_front(s, setting):
+    """Starts the probe, then lumbrix.exe, whose window stays in front with
+    the keyboard (the probe's hook lies behind the program's)."""
+    s.write_setting(setting)
+    s.start_probe()
+    program = s.start_program()
+    wait_for(lambda: s.main_windows() and is_visible(s), 20, "the settings window to be shown")
+    return program
+
+
+def focus_in(s):
+    """Where the program's keyboard focus is: a button's id, "link", another
+    class, or None."""
+    lines = s.probe.command("focus-of %x" % s.main_window()[0].hwnd)
+    focus = parse_window(lines[0]) if lines else None
+    return focus and ("link" if focus.cls == "SysLink" else focus.id if focus.cls == "Button" else focus.cls)
+
+
+def expect_focus(s, wanted, what):
+    try:
+        wait_for(lambda: focus_in(s) == wanted, 10, what)
+    except Failure:
+        expect(focus_in(s), wanted, what)
+
+
+@case("keyboard")
+def keyboard(s):
+    program = launch_in_front(s, setting_text())
+    expect_focus(s, 1, "at start-up the first box has the focus")
+    os.utime(s.setting_path, ns=(10**9, 10**9))
+    # Enter on box 1 (IDOK's id) and on Exit does nothing; Tab goes round.
+    s.send("return")
+    for wanted in (2, 3, 0, 4, 5, "link", 1):
+        s.send("tab")
+        expect_focus(s, wanted, "Tab moves the focus on")
+        if wanted == 5:
+            s.send("return")
+    expect((s.read_setting(), os.stat(s.setting_path).st_mtime_ns, program.poll()), (setting_text(), 10**9, None),
+           "Enter leaves the setting file alone and the program running")
+    s.send("lshift+ tab lshift-")
+    expect_focus(s, "link", "Shift+Tab moves the focus back")
+    s.send("tab space")
+    wait_for(lambda: s.read_setting() == setting_text(caps=1), 10, "Space to switch the first box on")
+    os.utime(s.setting_path, ns=(10**9, 10**9))
+    # Esc, whose IDCANCEL is box 2's id, on box 2.
+    s.send("tab escape")
+    wait_for(lambda: not is_visible(s), 10, "Esc to hide the window")
+    expect((s.read_setting(), os.stat(s.setting_path).st_mtime_ns), (setting_text(caps=1), 10**9),
+           "Esc leaves the setting file alone")
+    check_box_states(s, {0: 0, 1: 1, 2: 0, 3: 0, 4: 0})
+
+    hwnd = s.main_window()[0].hwnd
+    for way in ("tray icon", "tray menu", "second launch"):
+        s.post(hwnd, WM_CLOSE)
+        wait_for(lambda: not is_visible(s), 10, "WM_CLOSE to hide the window")
+        if way == "tray icon":
+            s.post(hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP)
+        elif way == "tray menu":
+            click_menu_item(s, open_tray_menu(s, hwnd), 0)
+        else:
+            expect(wait_exit(s.start_program(), way), 0, "exit code of a second launch")
+        wait_for(lambda: is_visible(s), 10, "the %s to show the window" % way)
+        expect_focus(s, 1, "shown by the %s, the window has the focus on the first box" % way)
+
+
 def release_caps_then_type_c(s, mark):
     """Releases a held CapsLock, types C, and expects the Ctrl pressed for
     CapsLock to be gone by then."""
@@ -1068,6 +1146,20 @@ def load(s):
     first, last = v.records[0].qpc, v.records[-1].qpc
     print("    %d keystrokes (%d CapsLock chords, %d shifted) in %.0f ms: %d hook calls, %d messages"
           % (strokes, chords, shifted, v.ms(last - first), len(v.hooks()), len(v.messages())))
+
+
+@case("display-scale")
+def display_scale(s):
+    """At 150 % and 200 %; the prefix is back at 100 % for any case after."""
+    try:
+        for dpi in (144, 192):
+            s.wine.set_dpi(dpi)
+            launch_in_front(s, setting_text(caps=1, dvorak=1))
+            check_window_layout(s, dpi)
+            s.screenshot("settings-window-%d.png" % dpi)
+            s.end_case()
+    finally:
+        s.wine.set_dpi(96)
 
 
 # ---- running -------------------------------------------------------------------------
