@@ -26,7 +26,7 @@ WindowLayout LayOutWindow(int dpi, LayoutSize client, const IdealSizes& ideal)
 {
     WindowLayout layout;
     const int gap = ScaleForDpi(PUSHED_GAP, dpi);
-    int width = std::max({client.width, ideal.notice.width, ScaleForDpi(EXIT_FROM_RIGHT, dpi)});
+    int width = client.width;
     int free_from = 0; // where the next control may start without overlapping
     for (uint32_t row = 0; row < OPTION_BOX_COUNT; ++row) {
         const LayoutSize box = ideal.boxes[row];

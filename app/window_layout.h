@@ -45,6 +45,7 @@ int ScaleForDpi(int value, int dpi);
 // Exit button at 145, 100 wide, its right edge 10 inside the client area; the
 // notice centred, 20 above the bottom edge. A control taller than its row
 // pushes the ones below it down; the client area grows until every control
-// lies inside it and none overlaps another. Given today's ideal sizes at 96
-// DPI nothing moves and nothing grows.
+// lies inside it and none overlaps another. The notice is measured for at
+// most the client area's width. Given today's ideal sizes at 96 DPI nothing
+// moves and nothing grows.
 WindowLayout LayOutWindow(int dpi, LayoutSize client, const IdealSizes& ideal);

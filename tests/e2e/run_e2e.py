@@ -235,19 +235,24 @@ class Session:
         self.programs.append(process)
         return process
 
-    def launch(self, setting, args=()):
+    def launch(self, setting, args=(), in_front=False):
         """Writes `setting` (bytes, None for no file, KEEP for the file as it
         is), starts lumbrix.exe and then a probe whose hook lies in front of
         the program's, and gives the probe the keyboard once the program's
-        window is up."""
+        window is up. `in_front`: the probe starts first, its hook behind the
+        program's, and the program's window keeps the keyboard."""
         if setting is not KEEP:
             self.write_setting(setting)
+        if in_front:
+            self.start_probe()
         program = self.start_program(args)
-        self.start_probe(after="Lumbrix")
+        if not in_front:
+            self.start_probe(after="Lumbrix")
         if not (len(args) == 1 and args[0].startswith("/hide")):
             # Shown, the window takes the focus: only then can it be taken back.
-            wait_for(lambda: is_visible(self), 20, "the settings window to be shown")
-        self.focus_probe()
+            wait_for(lambda: self.main_windows() and is_visible(self), 20, "the settings window to be shown")
+        if not in_front:
+            self.focus_probe()
         return program
 
     def start_probe(self, after=None):
@@ -665,16 +670,16 @@ def check_box_states(s, states):
 def check_window_layout(s, dpi=96):
     window, children = s.main_window()
     size = (window.right - window.left, window.bottom - window.top)
-    expect_true(all(abs(n - d * dpi / 96) <= 2 for n, d in zip(size, (440, 240))), "outer size %r at %d DPI" % (size, dpi))
-    places = [(c.left - window.origin_x, c.top - window.origin_y, c.right - window.origin_x,
-               c.bottom - window.origin_y, c.text) for c in children]
+    expect_true(all(abs(n - d * dpi / 96) <= 2 for n, d in zip(size, (440, 240))),
+                "outer size %r at %d DPI" % (size, dpi))
+    places = [(c.left - window.origin_x, c.top - window.origin_y, c.right - window.origin_x, c.bottom - window.origin_y)
+              for c in children]
+    for i, (left, top, right, bottom) in enumerate(places):
+        expect_true(0 <= left < right <= window.client_w and 0 <= top < bottom <= window.client_h and all(
+            right <= o[0] or o[2] <= left or bottom <= o[1] or o[3] <= top for o in places[:i]),
+            "at %d DPI %r at %r leaves the client area or overlaps another of %r"
+            % (dpi, children[i].text, places[i], places))
     expect(len(places), 7, "five boxes, the Exit button and the notice")
-    for i, (left, top, right, bottom, text) in enumerate(places):
-        expect_true(0 <= left < right <= window.client_w and 0 <= top < bottom <= window.client_h,
-                    "%r at %r leaves the client area at %d DPI" % (text, places[i][:4], dpi))
-        for other in places[:i]:
-            expect_true(right <= other[0] or other[2] <= left or bottom <= other[1] or other[3] <= top,
-                        "%r and %r overlap at %d DPI" % (other, places[i], dpi))
     if dpi != 96:
         return
     expect((window.text, window.left, window.top, window.right - window.left, window.bottom - window.top),
@@ -893,12 +898,14 @@ def close_and_tray(s):
                          "%dx%d+%d+%d" % (menu.right - menu.left, menu.bottom - menu.top, menu.left, menu.top))
     click_menu_item(s, menu, 0)
     wait_for(lambda: is_visible(s), 10, "the menu's first item to show the window")
+    expect_focus(s, 1, "the first box once the tray menu shows the window")
     wait_for(lambda: not visible_menus(s), 10, "the menu to close")
 
     s.post(hwnd, WM_CLOSE)
     wait_for(lambda: not is_visible(s), 10, "WM_CLOSE to hide the window")
     s.post(hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP)
     wait_for(lambda: is_visible(s), 10, "a left click on the tray icon to show the window")
+    expect_focus(s, 1, "the first box once the tray icon shows the window")
     # The menu's command, with a notification code in the high word.
     s.post(hwnd, WM_CLOSE)
     wait_for(lambda: not is_visible(s), 10, "WM_CLOSE to hide the window")
@@ -914,69 +921,34 @@ def close_and_tray(s):
     expect((v.chain(), v.chars()), (passed(74), "j"), "no key is remapped after the exit", v)
 
 
-def launch_in_front(s, setting):
-    """Starts the probe, then lumbrix.exe, whose window stays in front with
-    the keyboard (the probe's hook lies behind the program's)."""
-    s.write_setting(setting)
-    s.start_probe()
-    program = s.start_program()
-    wait_for(lambda: s.main_windows() and is_visible(s), 20, "the settings window to be shown")
-    return program
-
-
-def focus_in(s):
-    """Where the program's keyboard focus is: a button's id, "link", another
-    class, or None."""
-    lines = s.probe.command("focus-of %x" % s.main_window()[0].hwnd)
-    focus = parse_window(lines[0]) if lines else None
-    return focus and ("link" if focus.cls == "SysLink" else focus.id if focus.cls == "Button" else focus.cls)
-
-
 def expect_focus(s, wanted, what):
-    try:
-        wait_for(lambda: focus_in(s) == wanted, 10, what)
-    except Failure:
-        expect(focus_in(s), wanted, what)
+    """`wanted`: the id of the button with the program's keyboard focus, or its class."""
+    def focus():
+        lines = s.probe.command("focus-of %x" % s.main_window()[0].hwnd)
+        return lines and (lambda w: w.id if w.cls == "Button" else w.cls)(parse_window(lines[0]))
+    wait_for(lambda: focus() == wanted, 10, "the focus on %r: %s" % (wanted, what))
 
 
 @case("keyboard")
 def keyboard(s):
-    program = launch_in_front(s, setting_text())
-    expect_focus(s, 1, "at start-up the first box has the focus")
+    program = s.launch(setting_text(), in_front=True)
+    expect_focus(s, 1, "the first box at start-up")
     os.utime(s.setting_path, ns=(10**9, 10**9))
-    # Enter on box 1 (IDOK's id) and on Exit does nothing; Tab goes round.
-    s.send("return")
-    for wanted in (2, 3, 0, 4, 5, "link", 1):
-        s.send("tab")
-        expect_focus(s, wanted, "Tab moves the focus on")
-        if wanted == 5:
-            s.send("return")
+    # Tab goes round; Enter on box 1 (IDOK's id) and on Exit does nothing.
+    for keys, wanted in (("return tab", 2), ("tab", 3), ("tab", 0), ("tab", 4), ("tab", 5), ("return tab", "SysLink"),
+                         ("tab", 1), ("lshift+ tab lshift-", "SysLink"), ("tab", 1)):
+        s.send(keys)
+        expect_focus(s, wanted, "after " + keys)
     expect((s.read_setting(), os.stat(s.setting_path).st_mtime_ns, program.poll()), (setting_text(), 10**9, None),
            "Enter leaves the setting file alone and the program running")
-    s.send("lshift+ tab lshift-")
-    expect_focus(s, "link", "Shift+Tab moves the focus back")
-    s.send("tab space")
+    s.send("space")
     wait_for(lambda: s.read_setting() == setting_text(caps=1), 10, "Space to switch the first box on")
     os.utime(s.setting_path, ns=(10**9, 10**9))
-    # Esc, whose IDCANCEL is box 2's id, on box 2.
-    s.send("tab escape")
+    s.send("tab escape")  # on box 2, whose id is IDCANCEL's
     wait_for(lambda: not is_visible(s), 10, "Esc to hide the window")
     expect((s.read_setting(), os.stat(s.setting_path).st_mtime_ns), (setting_text(caps=1), 10**9),
            "Esc leaves the setting file alone")
     check_box_states(s, {0: 0, 1: 1, 2: 0, 3: 0, 4: 0})
-
-    hwnd = s.main_window()[0].hwnd
-    for way in ("tray icon", "tray menu", "second launch"):
-        s.post(hwnd, WM_CLOSE)
-        wait_for(lambda: not is_visible(s), 10, "WM_CLOSE to hide the window")
-        if way == "tray icon":
-            s.post(hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP)
-        elif way == "tray menu":
-            click_menu_item(s, open_tray_menu(s, hwnd), 0)
-        else:
-            expect(wait_exit(s.start_program(), way), 0, "exit code of a second launch")
-        wait_for(lambda: is_visible(s), 10, "the %s to show the window" % way)
-        expect_focus(s, 1, "shown by the %s, the window has the focus on the first box" % way)
 
 
 def release_caps_then_type_c(s, mark):
@@ -1031,6 +1003,7 @@ def hide_and_second_launch(s):
         second = s.start_program(args)
         expect(wait_exit(second, "a second launch %r" % args), 0, "exit code of a second launch %r" % args)
         wait_for(lambda: is_visible(s), 10, "a second launch to show the first instance's window")
+        expect_focus(s, 1, "the first box once a second launch shows the window")
         expect(len(s.main_windows()), 1, "one instance after a second launch")
         expect(first.poll(), None, "the first instance lives on")
         foreground = s.probe.foreground()
@@ -1148,18 +1121,15 @@ def load(s):
           % (strokes, chords, shifted, v.ms(last - first), len(v.hooks()), len(v.messages())))
 
 
-@case("display-scale")
+@case("display-scale")  # the last case: it changes the whole prefix's display scale
 def display_scale(s):
-    """At 150 % and 200 %; the prefix is back at 100 % for any case after."""
-    try:
-        for dpi in (144, 192):
-            s.wine.set_dpi(dpi)
-            launch_in_front(s, setting_text(caps=1, dvorak=1))
-            check_window_layout(s, dpi)
-            s.screenshot("settings-window-%d.png" % dpi)
-            s.end_case()
-    finally:
-        s.wine.set_dpi(96)
+    for dpi in (144, 192):
+        s.wine.set_dpi(dpi)
+        s.launch(setting_text(caps=1, dvorak=1), in_front=True)
+        check_window_layout(s, dpi)
+        s.screenshot("settings-window-%d.png" % dpi)
+        s.end_case()
+    s.wine.set_dpi(96)
 
 
 # ---- running -------------------------------------------------------------------------
