@@ -21,8 +21,10 @@ extern HWND OptionCheckboxes[OPTION_BOX_COUNT];
 extern bool SettingsFileKnown;
 
 // Window procedure of class "Lumbrix". WM_CREATE starts the engine with
-// *active_settings and builds the controls and the tray icon; closing hides;
-// WM_DESTROY stops the engine and posts the quit message.
+// *active_settings and builds the controls and the tray icon; the window,
+// created at its size for 96 DPI, is sized and laid out for its own DPI then
+// and again at WM_DPICHANGED; the focus it is given goes to the first box;
+// closing hides; WM_DESTROY stops the engine and posts the quit message.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // One option box, checked when `state` is nonzero; placed with the other
