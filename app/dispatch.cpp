@@ -82,6 +82,20 @@ bool KeepTryingTrayIcon(uint32_t attempts)
     return attempts <= TRAY_RETRY_ATTEMPTS;
 }
 
+DialogKeyAction DecideDialogKey(uintptr_t vk, bool focus_on_link)
+{
+    switch (vk) {
+    case VK_ESCAPE:
+    case VK_CANCEL:
+        return DialogKeyHide;
+    case VK_RETURN:
+    case VK_EXECUTE:
+        return focus_on_link ? DialogKeyToLink : DialogKeyDrop;
+    default:
+        return DialogKeyToDialog;
+    }
+}
+
 bool StartsHidden(int argc, const wchar_t* const* argv)
 {
     if (argc != 2 || argv == nullptr || argv[1] == nullptr) {

@@ -1,6 +1,6 @@
-// What the settings window does with a click, a tray callback or a link
-// notification, and whether the command line asks to start hidden: plain
-// decisions on integers, free of the platform.
+// What the settings window does with a click, a tray callback, a link
+// notification or a dialog key, and whether the command line asks to start
+// hidden: plain decisions on integers, free of the platform.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,18 @@
 #endif
 #ifndef NM_RETURN
 #define NM_RETURN (0U - 4U)
+#endif
+#ifndef VK_CANCEL
+#define VK_CANCEL 0x03
+#endif
+#ifndef VK_RETURN
+#define VK_RETURN 0x0D
+#endif
+#ifndef VK_ESCAPE
+#define VK_ESCAPE 0x1B
+#endif
+#ifndef VK_EXECUTE
+#define VK_EXECUTE 0x2B
 #endif
 
 // Child control ids, also the WM_COMMAND ids of the controls. Rows from top
@@ -85,6 +97,13 @@ const uint32_t TRAY_RETRY_TIMER_ID = 1;
 const uint32_t TRAY_RETRY_MS = 2000;
 const uint32_t TRAY_RETRY_ATTEMPTS = 60;
 
+enum DialogKeyAction {
+    DialogKeyToDialog, // the dialog manager's: Tab, Shift+Tab, Space and the rest
+    DialogKeyHide,     // hide the window, as its close box does
+    DialogKeyToLink,   // straight to the focused link, which opens on it
+    DialogKeyDrop,
+};
+
 // A WM_COMMAND: `id` is the low word of wParam, `check_state` the
 // BM_GETCHECK answer of the box with that id (ignored for other ids). Only
 // BST_CHECKED counts as on; indeterminate and anything else are off.
@@ -112,6 +131,11 @@ EngineAction DecidePowerEvent(uintptr_t event);
 // After `attempts` failed additions of the tray icon (the first at window
 // creation), whether to try again on the retry timer.
 bool KeepTryingTrayIcon(uint32_t attempts);
+// A key pressed (WM_KEYDOWN) in the settings window. The dialog manager
+// would turn Esc and Ctrl+Break into WM_COMMAND IDCANCEL (2), Enter and
+// Execute into IDOK (1), the ids of two option boxes: none of them may reach
+// it. `vk` is the whole wParam.
+DialogKeyAction DecideDialogKey(uintptr_t vk, bool focus_on_link);
 
 // True when the command line holds exactly one argument after the program
 // and its first five units are "/hide", compared case-sensitively; what

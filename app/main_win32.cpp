@@ -59,11 +59,14 @@ HWND CreateMainWindow(HINSTANCE instance)
                            240, NULL, NULL, instance, NULL);
 }
 
-void RunMessageLoop()
+void RunMessageLoop(HWND window)
 {
     MSG message;
     // -1 is an error and ends the loop like WM_QUIT.
     while (GetMessageW(&message, NULL, 0, 0) > 0) {
+        if (IsSettingsDialogMessage(window, &message)) {
+            continue;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -106,7 +109,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
             ShowWindow(window, SW_SHOW);
         }
         UpdateWindow(window);
-        RunMessageLoop();
+        RunMessageLoop(window);
     }
 
     if (settings != nullptr) {

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "app/main_window_win32.h"
+#include "app/window_layout.h"
 
 #include "app/shell_win32.h"
 
@@ -35,9 +36,23 @@ const wchar_t NOTICE_TEXT[] =
 // exit never hangs on a dead one.
 const DWORD STARTUP_EXIT_WAIT_MS = 10000;
 
+// The notice's id is 0 like the swap box's, so it is kept by handle.
+HWND NoticeLink;
+
 // Sent by Explorer to every top-level window when the taskbar is created
 // anew; 0 until WM_CREATE registers it.
 UINT TaskbarCreatedMessage;
+
+// The tray shows its icons at the display's small-icon size; a large icon
+// scaled down there would blur. Loaded once, as Explorer restarts add it again.
+HICON SmallAppIcon()
+{
+    static HICON icon;
+    if (icon == NULL) {
+        LoadIconMetric(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDI_APP), LIM_SMALL, &icon);
+    }
+    return icon;
+}
 
 NOTIFYICONDATAW TrayIconData(HWND window)
 {
@@ -61,7 +76,7 @@ void AddTrayIcon(HWND window)
     NOTIFYICONDATAW data = TrayIconData(window);
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = WM_TRAYICON;
-    data.hIcon = LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDI_APP));
+    data.hIcon = SmallAppIcon();
     lstrcpynW(data.szTip, PROGRAM_TITLE, ARRAYSIZE(data.szTip));
     if (Shell_NotifyIconW(NIM_ADD, &data)) {
         TrayIconFailures = 0;
@@ -92,12 +107,12 @@ void StartEngine(HWND window)
     WatchSession(window);
 }
 
-HFONT CreateCaptionFont()
+HFONT CreateCaptionFont(UINT dpi)
 {
     NONCLIENTMETRICSW metrics;
     ZeroMemory(&metrics, sizeof metrics);
     metrics.cbSize = sizeof metrics;
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
     return CreateFontIndirectW(&metrics.lfCaptionFont);
 }
 
@@ -133,17 +148,9 @@ SIZE ButtonIdealSize(HWND button)
     return ideal;
 }
 
-// One line centred 20 pixels above the bottom edge.
 void CreateNotice(HWND window)
 {
-    HWND notice = CreateChild(window, WC_LINK, NOTICE_TEXT, CHILD_STYLE, 0, 0, 0);
-    RECT client;
-    GetClientRect(window, &client);
-    // Given a maximum width of 0, some SysLink implementations wrap after
-    // every character; the client width yields the one-line size everywhere.
-    SIZE ideal = {0, 0};
-    SendMessageW(notice, LM_GETIDEALSIZE, static_cast<WPARAM>(client.right), reinterpret_cast<LPARAM>(&ideal));
-    SetWindowPos(notice, NULL, (client.right - ideal.cx) / 2, client.bottom - 20, ideal.cx, ideal.cy, SWP_NOZORDER);
+    NoticeLink = CreateChild(window, WC_LINK, NOTICE_TEXT, CHILD_STYLE, 0, 0, 0);
 }
 
 void CreateOptionCheckboxes(HWND window)
@@ -152,25 +159,78 @@ void CreateOptionCheckboxes(HWND window)
     const bool startup = WithStartupShortcut(PathFileExistsW) != 0;
     TrackStartupShortcut(startup);
     OptionCheckboxes[IDC_CAPSLOCK_TO_CTRL] = CreateOptionCheckbox(
-        window, IDC_CAPSLOCK_TO_CTRL, L"CapsLockキーをCtrlキーに置き換える", settings.capslock_to_ctrl, 10);
+        window, IDC_CAPSLOCK_TO_CTRL, L"CapsLockキーをCtrlキーに置き換える", settings.capslock_to_ctrl);
     OptionCheckboxes[IDC_SEND_LANG] = CreateOptionCheckbox(
         window, IDC_SEND_LANG, L"Altキーを単体で押してIMEを切り替え(左Alt\u2192IMEオフ\u3001右Alt\u2192IMEオン)",
-        settings.send_lang, 35);
+        settings.send_lang);
     OptionCheckboxes[IDC_USE_DVORAK] =
-        CreateOptionCheckbox(window, IDC_USE_DVORAK, L"Dvorak配列を利用", settings.use_dvorak, 60);
+        CreateOptionCheckbox(window, IDC_USE_DVORAK, L"Dvorak配列を利用", settings.use_dvorak);
     OptionCheckboxes[IDC_SWAP_ALT_CTRL] = CreateOptionCheckbox(
-        window, IDC_SWAP_ALT_CTRL, L"AltキーとCtrlキーを入れ替える", settings.swap_alt_for_ctrl, 85);
+        window, IDC_SWAP_ALT_CTRL, L"AltキーとCtrlキーを入れ替える", settings.swap_alt_for_ctrl);
     OptionCheckboxes[IDC_STARTUP] =
-        CreateOptionCheckbox(window, IDC_STARTUP, L"スタートアップに登録", startup, 110);
+        CreateOptionCheckbox(window, IDC_STARTUP, L"スタートアップに登録", startup);
 }
 
-// Right edge 10 pixels inside the client area.
 void CreateExitButton(HWND window)
+{
+    CreateChild(window, L"BUTTON", L"終了", CHILD_STYLE, 0, 0, IDC_EXIT);
+}
+
+void Place(HWND control, const LayoutRect& place)
+{
+    SetWindowPos(control, NULL, place.x, place.y, place.width, place.height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Measures every control in UiFont and places it for `dpi`; the window grows
+// where the controls need more room than its client area has.
+void LayOutControls(HWND window, UINT dpi)
 {
     RECT client;
     GetClientRect(window, &client);
-    HWND button = CreateChild(window, L"BUTTON", L"終了", CHILD_STYLE, client.right - 110, 145, IDC_EXIT);
-    SetWindowPos(button, NULL, 0, 0, 100, ButtonIdealSize(button).cy, SWP_NOMOVE | SWP_NOZORDER);
+    IdealSizes ideal;
+    for (uint32_t row = 0; row < OPTION_BOX_COUNT; ++row) {
+        const SIZE box = ButtonIdealSize(OptionCheckboxes[OPTION_ROWS[row]]);
+        ideal.boxes[row] = {box.cx, box.cy};
+    }
+    HWND exit_button = GetDlgItem(window, IDC_EXIT);
+    ideal.exit_height = ButtonIdealSize(exit_button).cy;
+    // Given a maximum width of 0, some SysLink implementations wrap after
+    // every character; the client width yields the one-line size everywhere.
+    SIZE notice = {0, 0};
+    SendMessageW(NoticeLink, LM_GETIDEALSIZE, static_cast<WPARAM>(client.right), reinterpret_cast<LPARAM>(&notice));
+    ideal.notice = {notice.cx, notice.cy};
+
+    const WindowLayout layout = LayOutWindow(static_cast<int>(dpi), {client.right, client.bottom}, ideal);
+    if (layout.client.width != client.right || layout.client.height != client.bottom) {
+        RECT outer;
+        GetWindowRect(window, &outer);
+        SetWindowPos(window, NULL, 0, 0, outer.right - outer.left + layout.client.width - client.right,
+                     outer.bottom - outer.top + layout.client.height - client.bottom,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    for (uint32_t row = 0; row < OPTION_BOX_COUNT; ++row) {
+        Place(OptionCheckboxes[OPTION_ROWS[row]], layout.boxes[row]);
+    }
+    Place(exit_button, layout.exit);
+    Place(NoticeLink, layout.notice);
+}
+
+// Made at its size for 96 DPI, the window takes the size for its own DPI.
+void ScaleToDpi(HWND window)
+{
+    const UINT dpi = GetDpiForWindow(window);
+    RECT outer;
+    GetWindowRect(window, &outer);
+    SetWindowPos(window, NULL, 0, 0, MulDiv(outer.right - outer.left, static_cast<int>(dpi), 96),
+                 MulDiv(outer.bottom - outer.top, static_cast<int>(dpi), 96),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    LayOutControls(window, dpi);
+}
+
+BOOL CALLBACK SetUiFont(HWND child, LPARAM)
+{
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont), TRUE);
+    return TRUE;
 }
 
 void ShowSettingsWindow(HWND window)
@@ -202,13 +262,15 @@ void OpenTrayMenu(HWND window)
 
 void OnCreate(HWND window)
 {
-    UiFont = CreateCaptionFont();
+    UiFont = CreateCaptionFont(GetDpiForWindow(window));
     TrayMenu = CreateTrayMenu();
     TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     AddTrayIcon(window);
-    CreateNotice(window);
+    // Creation order is the Tab order: boxes top to bottom, Exit, the link.
     CreateOptionCheckboxes(window);
     CreateExitButton(window);
+    CreateNotice(window);
+    ScaleToDpi(window);
     StartEngine(window);
 }
 
@@ -263,6 +325,28 @@ void OnTrayIcon(HWND window, WPARAM wParam, LPARAM lParam)
     }
 }
 
+// Shown, brought forward or restored, the window takes the focus itself
+// (DefWindowProcW at activation); the first box takes it over, so that the
+// keyboard works at once.
+void OnSetFocus()
+{
+    SetFocus(OptionCheckboxes[OPTION_ROWS[0]]);
+}
+
+// Moved to a monitor of another scale, or the scale changed: the caption font
+// for the new DPI, the suggested rectangle, every control measured anew.
+void OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    const HFONT old_font = UiFont;
+    UiFont = CreateCaptionFont(HIWORD(wParam));
+    EnumChildWindows(window, SetUiFont, 0);
+    DeleteObject(old_font);
+    const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+    SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    LayOutControls(window, HIWORD(wParam));
+}
+
 // Closing only hides: the program lives on in the tray.
 void OnClose(HWND window)
 {
@@ -308,11 +392,9 @@ void OnTimer(HWND window, WPARAM id)
 
 }  // namespace
 
-HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state, int y)
+HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state)
 {
-    HWND box = CreateChild(parent, L"BUTTON", text, CHILD_STYLE | BS_AUTOCHECKBOX, 10, y, id);
-    const SIZE ideal = ButtonIdealSize(box);
-    SetWindowPos(box, NULL, 0, 0, ideal.cx, ideal.cy, SWP_NOMOVE | SWP_NOZORDER);
+    HWND box = CreateChild(parent, L"BUTTON", text, CHILD_STYLE | BS_AUTOCHECKBOX, 0, 0, id);
     SendMessageW(box, BM_SETCHECK, state != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
     return box;
 }
@@ -341,6 +423,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
         OnTimer(window, wParam);
         break;
+    case WM_SETFOCUS:
+        OnSetFocus();
+        break;
+    case WM_DPICHANGED:
+        OnDpiChanged(window, wParam, lParam);
+        return 0;
     case WM_CLOSE:
         OnClose(window);
         return 0;
@@ -354,4 +442,25 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool IsSettingsDialogMessage(HWND window, MSG* message)
+{
+    if (message->hwnd != window && !IsChild(window, message->hwnd)) {
+        return false;
+    }
+    if (message->message == WM_KEYDOWN) {
+        switch (DecideDialogKey(message->wParam, GetFocus() == NoticeLink)) {
+        case DialogKeyHide:
+            SendMessageW(window, WM_CLOSE, 0, 0);
+            return true;
+        case DialogKeyToLink:
+            return false;
+        case DialogKeyDrop:
+            return true;
+        case DialogKeyToDialog:
+            break;
+        }
+    }
+    return IsDialogMessageW(window, message) != FALSE;
 }

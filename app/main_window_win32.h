@@ -21,12 +21,21 @@ extern HWND OptionCheckboxes[OPTION_BOX_COUNT];
 extern bool SettingsFileKnown;
 
 // Window procedure of class "Lumbrix". WM_CREATE builds the controls and the
-// tray icon, then starts the engine with *active_settings; closing hides;
-// session and power changes reset the engine (and re-arm its hook after an
-// unlock or a resume); WM_DESTROY releases what the engine holds, stops it
-// and posts the quit message.
+// tray icon, then starts the engine with *active_settings; the window,
+// created at its size for 96 DPI, is sized and laid out for its own DPI then
+// and again at WM_DPICHANGED; the focus it is given goes to the first box;
+// closing hides; session and power changes reset the engine (and re-arm its
+// hook after an unlock or a resume); WM_DESTROY releases what the engine
+// holds, stops it and posts the quit message.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// One option row at x 10, `y`, exactly as wide as its label; checked when
-// `state` is nonzero.
-HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state, int y);
+// One option box, checked when `state` is nonzero; placed with the other
+// controls once all exist.
+HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state);
+
+// For the message loop, as IsDialogMessageW: true when `message` belonged to
+// the settings window or one of its controls and has been handled (Tab and
+// Shift+Tab move the focus, Space presses the focused control, Esc hides
+// the window); false for every other message, which the caller dispatches.
+// Enter reaches nothing but a focused link, which opens on it.
+bool IsSettingsDialogMessage(HWND window, MSG* message);

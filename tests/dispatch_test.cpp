@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/dispatch.h"
+#include "app/window_layout.h"
 
 TEST(DecideCommand, OptionBoxesFollowTheCheckStateReadBack)
 {
@@ -167,4 +168,56 @@ TEST(StartsHidden, NoArgumentVector)
     EXPECT_FALSE(StartsHidden(0, nullptr)) << "the command line could not be split";
     const wchar_t* program_only[] = {L"lumbrix.exe"};
     EXPECT_FALSE(StartsHidden(1, program_only));
+}
+
+TEST(DecideDialogKey, EnterAndEscNeverReachTheDialogManager)
+{
+    // Esc, Ctrl+Break, Enter, Execute; Tab, Space, A and a wParam beyond any key.
+    const uintptr_t keys[] = {0x1B, 0x03, 0x0D, 0x2B, 0x09, 0x20, 0x41, 0x1000D};
+    for (bool link : {false, true}) {
+        const DialogKeyAction enter = link ? DialogKeyToLink : DialogKeyDrop, other = DialogKeyToDialog;
+        const DialogKeyAction expected[] = {DialogKeyHide, DialogKeyHide, enter, enter, other, other, other, other};
+        for (size_t i = 0; i < 8; ++i) {
+            EXPECT_EQ(DecideDialogKey(keys[i], link), expected[i]) << keys[i] << (link ? " on the link" : "");
+        }
+    }
+}
+
+TEST(LayOutWindow, EveryScaleInsideTheClientAreaNoneOverlapping)
+{
+    // Wine's ideal sizes in the caption font at 96 DPI; its client area is 434 by 214.
+    const int widths[] = {229, 418, 121, 189, 138}, rows[] = {10, 35, 60, 85, 110};
+    for (int dpi : {96, 120, 144, 192}) {
+        for (int growth : {100, 150}) { // ideal sizes grow with the DPI, then half as fast again
+            SCOPED_TRACE(testing::Message() << dpi << " DPI, ideal sizes at " << growth << " %");
+            auto scaled = [&](int at_96) { return ScaleForDpi(at_96, dpi); };
+            auto grown = [&](int at_96) { return scaled(at_96) * growth / 100; };
+            const LayoutSize client = {scaled(434), scaled(214)};
+            IdealSizes ideal = {{}, grown(19), {grown(270), grown(17)}};
+            std::vector<int> today; // every number of the window at 96 DPI, scaled
+            for (uint32_t row = 0; row < OPTION_BOX_COUNT; ++row) {
+                ideal.boxes[row] = {grown(widths[row]), grown(19)};
+                today.insert(today.end(), {scaled(10), scaled(rows[row]), grown(widths[row]), grown(19)});
+            }
+            today.insert(today.end(), {client.width - scaled(110), scaled(145), scaled(100), grown(19),
+                                       (client.width - grown(270)) / 2, client.height - scaled(20), grown(270),
+                                       grown(17), client.width, client.height});
+
+            const WindowLayout layout = LayOutWindow(dpi, client, ideal);
+            std::vector<int> placed;
+            for (uint32_t i = 0; i < OPTION_BOX_COUNT + 2; ++i) {
+                const LayoutRect& a = i < OPTION_BOX_COUNT ? layout.boxes[i] : i == 5 ? layout.exit : layout.notice;
+                // One below the other from the top, inside the client area.
+                EXPECT_TRUE(a.x >= 0 && (i == 0 || a.y >= placed[placed.size() - 3] + placed.back()) &&
+                            a.x + a.width <= layout.client.width && a.y + a.height <= layout.client.height) << i;
+                placed.insert(placed.end(), {a.x, a.y, a.width, a.height});
+            }
+            placed.insert(placed.end(), {layout.client.width, layout.client.height});
+            if (growth == 100) {
+                EXPECT_EQ(placed, today) << "at 96 DPI today's numbers; nothing grows";
+            }
+        }
+    }
+    EXPECT_EQ(std::vector<int>({ScaleForDpi(35, 144), ScaleForDpi(10, 120)}), (std::vector<int>{53, 13}))
+        << "halves round up, as MulDiv rounds";
 }

@@ -284,6 +284,13 @@ class Wine:
         # the setting afresh too.
         self.stop_server()
 
+    def set_dpi(self, dpi):
+        """The display scale of the prefix, read afresh by every process."""
+        subprocess.run([self.wine, "reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels",
+                        "/t", "REG_DWORD", "/d", str(dpi), "/f"], env=self.env, timeout=60, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.stop_server()
+
     def stop_server(self):
         """Ends our prefix's server and every process in the prefix; the
         next Wine command starts them afresh."""

@@ -334,6 +334,7 @@ void InjectTagged(WORD vk, bool down)
 //   post HWND MSG WPARAM LPARAM   PostMessageW (numbers in hex)
 //   focus                     bring the probe's window to the foreground
 //   foreground                describe the foreground window
+//   focus-of HWND             describe the keyboard focus of that window's thread
 //   hitbox HWND CODE L T R B  where in that screen rectangle the window's
 //                             WM_NCHITTEST answers CODE
 //   startup-folder            the current user's Startup folder
@@ -374,6 +375,13 @@ void RunCommand(char* command, FILE* out)
         HWND foreground = GetForegroundWindow();
         if (foreground) {
             DescribeWindow(out, "foreground", foreground);
+        }
+    } else if (strcmp(verb, "focus-of") == 0) {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        const DWORD thread = GetWindowThreadProcessId(reinterpret_cast<HWND>(NextNumber(&save, 16)), nullptr);
+        if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) {
+            DescribeWindow(out, "focus", info.hwndFocus);
         }
     } else if (strcmp(verb, "hitbox") == 0) {
         HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(NextNumber(&save, 16)));
@@ -467,6 +475,8 @@ void JoinPath(wchar_t* out, const wchar_t* folder, const wchar_t* name)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // Other windows' geometry in physical pixels, as XTEST clicks need it.
+    SetProcessDPIAware();
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv || argc < 3) {

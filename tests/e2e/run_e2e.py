@@ -28,7 +28,7 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2e_harness import (PROBE_TAG, Display, Failure, Hook, Msg, Probe, Wine, is_down,  # noqa: E402
-                         is_injected, wait_for)
+                         is_injected, parse_window, wait_for)
 
 # The whole run stays well inside CTest's ten minutes.
 RUN_LIMIT_S = 540
@@ -45,7 +45,7 @@ KEYCODES = {
     "semicolon": 47, "apostrophe": 48, "backslash": 51,
     "z": 52, "x": 53, "c": 54, "v": 55, "b": 56, "n": 57, "m": 58, "comma": 59, "period": 60, "slash": 61,
     "lshift": 50, "rshift": 62, "lctrl": 37, "rctrl": 105, "lalt": 64, "ralt": 108,
-    "space": 65, "caps": 66, "f12": 96,
+    "space": 65, "caps": 66, "f12": 96, "tab": 23, "escape": 9,
 }
 PUNCTUATION = {"`": "grave", "-": "minus", "=": "equal", "[": "lbracket", "]": "rbracket", ";": "semicolon",
                "'": "apostrophe", "\\": "backslash", ",": "comma", ".": "period", "/": "slash", " ": "space"}
@@ -235,19 +235,24 @@ class Session:
         self.programs.append(process)
         return process
 
-    def launch(self, setting, args=()):
+    def launch(self, setting, args=(), in_front=False):
         """Writes `setting` (bytes, None for no file, KEEP for the file as it
         is), starts lumbrix.exe and then a probe whose hook lies in front of
         the program's, and gives the probe the keyboard once the program's
-        window is up."""
+        window is up. `in_front`: the probe starts first, its hook behind the
+        program's, and the program's window keeps the keyboard."""
         if setting is not KEEP:
             self.write_setting(setting)
+        if in_front:
+            self.start_probe()
         program = self.start_program(args)
-        self.start_probe(after="Lumbrix")
+        if not in_front:
+            self.start_probe(after="Lumbrix")
         if not (len(args) == 1 and args[0].startswith("/hide")):
             # Shown, the window takes the focus: only then can it be taken back.
-            wait_for(lambda: is_visible(self), 20, "the settings window to be shown")
-        self.focus_probe()
+            wait_for(lambda: self.main_windows() and is_visible(self), 20, "the settings window to be shown")
+        if not in_front:
+            self.focus_probe()
         return program
 
     def start_probe(self, after=None):
@@ -683,8 +688,21 @@ def check_box_states(s, states):
     expect(actual, states, "check states of the option boxes (id: state)")
 
 
-def check_window_layout(s):
+def check_window_layout(s, dpi=96):
     window, children = s.main_window()
+    size = (window.right - window.left, window.bottom - window.top)
+    expect_true(all(abs(n - d * dpi / 96) <= 2 for n, d in zip(size, (440, 240))),
+                "outer size %r at %d DPI" % (size, dpi))
+    places = [(c.left - window.origin_x, c.top - window.origin_y, c.right - window.origin_x, c.bottom - window.origin_y)
+              for c in children]
+    for i, (left, top, right, bottom) in enumerate(places):
+        expect_true(0 <= left < right <= window.client_w and 0 <= top < bottom <= window.client_h and all(
+            right <= o[0] or o[2] <= left or bottom <= o[1] or o[3] <= top for o in places[:i]),
+            "at %d DPI %r at %r leaves the client area or overlaps another of %r"
+            % (dpi, children[i].text, places[i], places))
+    expect(len(places), 7, "five boxes, the Exit button and the notice")
+    if dpi != 96:
+        return
     expect((window.text, window.left, window.top, window.right - window.left, window.bottom - window.top),
            ("Lumbrix 0.2", 0, 0, 440, 240), "title, position and size of the settings window")
     expect(window.style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
@@ -901,12 +919,14 @@ def close_and_tray(s):
                          "%dx%d+%d+%d" % (menu.right - menu.left, menu.bottom - menu.top, menu.left, menu.top))
     click_menu_item(s, menu, 0)
     wait_for(lambda: is_visible(s), 10, "the menu's first item to show the window")
+    expect_focus(s, 1, "the first box once the tray menu shows the window")
     wait_for(lambda: not visible_menus(s), 10, "the menu to close")
 
     s.post(hwnd, WM_CLOSE)
     wait_for(lambda: not is_visible(s), 10, "WM_CLOSE to hide the window")
     s.post(hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP)
     wait_for(lambda: is_visible(s), 10, "a left click on the tray icon to show the window")
+    expect_focus(s, 1, "the first box once the tray icon shows the window")
     # The menu's command, with a notification code in the high word.
     s.post(hwnd, WM_CLOSE)
     wait_for(lambda: not is_visible(s), 10, "WM_CLOSE to hide the window")
@@ -920,6 +940,36 @@ def close_and_tray(s):
     s.focus_probe()
     v = s.keys("j")
     expect((v.chain(), v.chars()), (passed(74), "j"), "no key is remapped after the exit", v)
+
+
+def expect_focus(s, wanted, what):
+    """`wanted`: the id of the button with the program's keyboard focus, or its class."""
+    def focus():
+        lines = s.probe.command("focus-of %x" % s.main_window()[0].hwnd)
+        return lines and (lambda w: w.id if w.cls == "Button" else w.cls)(parse_window(lines[0]))
+    wait_for(lambda: focus() == wanted, 10, "the focus on %r: %s" % (wanted, what))
+
+
+@case("keyboard")
+def keyboard(s):
+    program = s.launch(setting_text(), in_front=True)
+    expect_focus(s, 1, "the first box at start-up")
+    os.utime(s.setting_path, ns=(10**9, 10**9))
+    # Tab goes round; Enter on box 1 (IDOK's id) and on Exit does nothing.
+    for keys, wanted in (("return tab", 2), ("tab", 3), ("tab", 0), ("tab", 4), ("tab", 5), ("return tab", "SysLink"),
+                         ("tab", 1), ("lshift+ tab lshift-", "SysLink"), ("tab", 1)):
+        s.send(keys)
+        expect_focus(s, wanted, "after " + keys)
+    expect((s.read_setting(), os.stat(s.setting_path).st_mtime_ns, program.poll()), (setting_text(), 10**9, None),
+           "Enter leaves the setting file alone and the program running")
+    s.send("space")
+    wait_for(lambda: s.read_setting() == setting_text(caps=1), 10, "Space to switch the first box on")
+    os.utime(s.setting_path, ns=(10**9, 10**9))
+    s.send("tab escape")  # on box 2, whose id is IDCANCEL's
+    wait_for(lambda: not is_visible(s), 10, "Esc to hide the window")
+    expect((s.read_setting(), os.stat(s.setting_path).st_mtime_ns), (setting_text(caps=1), 10**9),
+           "Esc leaves the setting file alone")
+    check_box_states(s, {0: 0, 1: 1, 2: 0, 3: 0, 4: 0})
 
 
 def release_then_type_c(s, mark, key="caps", modifier=VK_LCONTROL):
@@ -1008,6 +1058,7 @@ def hide_and_second_launch(s):
         second = s.start_program(args)
         expect(wait_exit(second, "a second launch %r" % args), 0, "exit code of a second launch %r" % args)
         wait_for(lambda: is_visible(s), 10, "a second launch to show the first instance's window")
+        expect_focus(s, 1, "the first box once a second launch shows the window")
         expect(len(s.main_windows()), 1, "one instance after a second launch")
         expect(first.poll(), None, "the first instance lives on")
         foreground = s.probe.foreground()
@@ -1123,6 +1174,17 @@ def load(s):
     first, last = v.records[0].qpc, v.records[-1].qpc
     print("    %d keystrokes (%d CapsLock chords, %d shifted) in %.0f ms: %d hook calls, %d messages"
           % (strokes, chords, shifted, v.ms(last - first), len(v.hooks()), len(v.messages())))
+
+
+@case("display-scale")  # the last case: it changes the whole prefix's display scale
+def display_scale(s):
+    for dpi in (144, 192):
+        s.wine.set_dpi(dpi)
+        s.launch(setting_text(caps=1, dvorak=1), in_front=True)
+        check_window_layout(s, dpi)
+        s.screenshot("settings-window-%d.png" % dpi)
+        s.end_case()
+    s.wine.set_dpi(96)
 
 
 # ---- running -------------------------------------------------------------------------

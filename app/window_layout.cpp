@@ -1,0 +1,48 @@
+#include "app/window_layout.h"
+
+#include <algorithm>
+
+namespace {
+
+// The window's numbers at 96 DPI.
+const int BOX_X = 10;
+const int ROW_Y[OPTION_BOX_COUNT] = {10, 35, 60, 85, 110};
+const int EXIT_Y = 145;
+const int EXIT_WIDTH = 100;
+const int EXIT_FROM_RIGHT = 110;
+const int NOTICE_FROM_BOTTOM = 20;
+// Left between a control pushed down and the one above it; small enough that
+// rows of today's height keep their places.
+const int PUSHED_GAP = 4;
+
+} // namespace
+
+int ScaleForDpi(int value, int dpi)
+{
+    return static_cast<int>((static_cast<long long>(value) * dpi + 48) / 96);
+}
+
+WindowLayout LayOutWindow(int dpi, LayoutSize client, const IdealSizes& ideal)
+{
+    WindowLayout layout;
+    const int gap = ScaleForDpi(PUSHED_GAP, dpi);
+    int width = client.width;
+    int free_from = 0; // where the next control may start without overlapping
+    for (uint32_t row = 0; row < OPTION_BOX_COUNT; ++row) {
+        const LayoutSize box = ideal.boxes[row];
+        layout.boxes[row] = {ScaleForDpi(BOX_X, dpi), std::max(ScaleForDpi(ROW_Y[row], dpi), free_from), box.width,
+                             box.height};
+        free_from = layout.boxes[row].y + box.height + gap;
+        width = std::max(width, layout.boxes[row].x + box.width);
+    }
+    layout.exit = {width - ScaleForDpi(EXIT_FROM_RIGHT, dpi), std::max(ScaleForDpi(EXIT_Y, dpi), free_from),
+                   ScaleForDpi(EXIT_WIDTH, dpi), ideal.exit_height};
+    free_from = layout.exit.y + ideal.exit_height + gap;
+    // A notice taller than its margin sits on the bottom edge.
+    const int notice_room = std::max(ScaleForDpi(NOTICE_FROM_BOTTOM, dpi), ideal.notice.height);
+    const int height = std::max(client.height, free_from + notice_room);
+    layout.notice = {(width - ideal.notice.width) / 2, height - notice_room, ideal.notice.width,
+                     ideal.notice.height};
+    layout.client = {width, height};
+    return layout;
+}
