@@ -93,18 +93,18 @@ bool CapsLockToggled()
     return (GetKeyState(VK_CAPITAL) & 1) != 0;
 }
 
-// Last in the creation: the shell calls made before it (the Startup folder,
-// the shortcut's existence) can be slow at logon, and must not hold up a
-// live hook.
+// Last in the creation: the calls made before it (the Startup folder, the
+// shortcut's existence, the session service) can be slow at logon, and must
+// not hold up a live hook.
 void StartEngine(HWND window)
 {
+    WatchSession(window);
     AltTapInit();
     // Options before the hook, so that no event is judged under other ones.
     ApplyOptions(*active_settings);
     ClearCapsLockToggle(CapsLockToggled());
     InstallKeyboardHook();
     WatchForeground();
-    WatchSession(window);
 }
 
 HFONT CreateCaptionFont(UINT dpi)
@@ -358,16 +358,16 @@ void OnClose(HWND window)
 // it holds is let go before.
 void OnDestroy(HWND window)
 {
-    StopWatchingSession(window);
     StopWatchingForeground();
     ResetEngine();
     RemoveKeyboardHook();
+    // The hook is gone: the thread may wait now.
+    StopWatchingSession(window);
     KillTimer(window, TRAY_RETRY_TIMER_ID);
     // Without this the dead icon stays in the tray until the pointer passes.
     NOTIFYICONDATAW data = TrayIconData(window);
     Shell_NotifyIconW(NIM_DELETE, &data);
     DeleteObject(UiFont);
-    // The hook is gone: the thread may wait now.
     FinishStartupShortcut(STARTUP_EXIT_WAIT_MS);
     PostQuitMessage(0);
 }
