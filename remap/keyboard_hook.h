@@ -14,10 +14,12 @@ struct HookKeyEvent {
 
 enum HookVerdict { Pass, Swallow };
 
-// Judges one event under the current RemapOptions. Replacement events go out
-// through InjectKey before it returns; Alt keys are routed to the Alt-tap
-// switch while send_lang is on. Remembers nothing between events; a rewrite
-// is never fed to another rule.
+// Judges one event under the rules in force (SelectKeyRules). Replacement
+// events go out through InjectKey before it returns, and a key that must
+// follow a modifier injected for it is sent again as it came; Alt keys are
+// routed to the Alt-tap switch while send_lang is on. Remembers nothing
+// between events (what it injects, InjectKey records); a rewrite is never
+// fed to another rule.
 HookVerdict RemapKeyEvent(const HookKeyEvent& event);
 
 // Puts the rules of the switches in RemapOptions in force. ApplyOptions calls
