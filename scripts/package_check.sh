@@ -21,13 +21,13 @@ done
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "${clones[0]}/build/windows/CMakeCache.txt")
 zip_name=Lumbrix-$version-win64.zip
 for file in lumbrix.exe "$zip_name"; do
-    hashes=$(for clone in "${clones[@]}"; do sha256sum <"$clone/build/windows/$file"; done | sort -u)
+    hashes=$(for clone in "${clones[@]}"; do sha256sum <"$clone/build/windows/$file" | cut -d" " -f1; done | sort -u)
     if [ "$(wc -l <<<"$hashes")" -ne 1 ]; then
         echo "FAIL: two clean builds of $commit give different $file:" >&2
         echo "$hashes" >&2
         exit 1
     fi
-    echo "same $file from both clones: ${hashes%% *}"
+    echo "same $file from both clones: $hashes"
 done
 
 build=${clones[0]}/build/windows
