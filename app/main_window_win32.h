@@ -6,9 +6,10 @@
 #include <cstdint>
 
 #include "app/dispatch.h"
+#include "res/version.h"
 
 const wchar_t* const MAIN_WINDOW_CLASS = L"Lumbrix";
-const wchar_t* const PROGRAM_TITLE = L"Lumbrix 0.2";
+const wchar_t* const PROGRAM_TITLE = L"Lumbrix " LUMBRIX_VERSION;
 
 // The controls' font, the tray icon's popup menu and the option boxes by
 // control id; made at WM_CREATE.

@@ -14,6 +14,8 @@ packages=(
     liblnk-utils           # lnkinfo, to read the startup shortcut
     libxtst-dev            # XTEST for the end-to-end runner
     python3                # the end-to-end runner (standard library only)
+    python3-markdown       # the guide rendered to HTML for the release zip
+    unzip                  # reading the release zip back in its check
     valgrind               # instruction counts of the hook
 )
 

@@ -28,6 +28,8 @@ echo "== building lumbrix.exe"
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target lumbrix
 exe=$root/build/windows/lumbrix.exe
+# The window title carries the version of project() in CMakeLists.txt.
+title="Lumbrix $(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt)"
 screenshot=$root/build/lumbrix-window.png
 
 export WINEPREFIX=${LUMBRIX_WINEPREFIX:-$root/build/wine}
@@ -106,7 +108,7 @@ lumbrix_pid=$!
 
 window=""
 for _ in $(seq 120); do
-    window=$(xwininfo -name 'Lumbrix 0.2' 2>/dev/null | awk '/Window id:/ { print $4 }') || true
+    window=$(xwininfo -name "$title" 2>/dev/null | awk '/Window id:/ { print $4 }') || true
     if [ -n "$window" ] && xwininfo -id "$window" 2>/dev/null | grep -q 'IsViewable'; then
         break
     fi

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: host unit and property tests under ASan/UBSan, the fuzz
-# run of the settings reader, the Windows build with both compilers, and the
-# Windows programs under Wine (settings store, startup shortcut, end-to-end).
+# run of the settings reader, the Windows build with both compilers, the
+# release zip built twice from clean clones and compared byte for byte, and
+# the Windows programs under Wine (settings store, startup shortcut,
+# end-to-end). The Wine tests come last, so that ctest's summary closes the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +22,9 @@ ctest --preset fuzz
 echo "== Windows build (clang, second compiler)"
 cmake --preset windows-clang
 cmake --build --preset windows-clang
+
+echo "== release zip: two clean clones of HEAD give the same bytes"
+bash scripts/package_check.sh
 
 echo "== Windows build (mingw-w64 g++) and its tests under Wine"
 cmake --preset windows

@@ -1,0 +1,26 @@
+# The release archive. `cmake --build --preset windows --target package`
+# writes Lumbrix-<version>-win64.zip and Lumbrix-<version>-win64.zip.sha256
+# into the build folder: lumbrix.exe as built, and the Japanese guide as one
+# HTML file.
+
+set(GUIDE_SOURCE ${PROJECT_SOURCE_DIR}/docs/ja/guide.md)
+set(GUIDE_HTML ${PROJECT_BINARY_DIR}/guide-ja.html)
+# Debian's python3, which has the python3-markdown of scripts/deps.sh; a
+# python3 earlier on PATH (pyenv, a virtualenv) may lack it.
+add_custom_command(OUTPUT ${GUIDE_HTML}
+    COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/scripts/guide_html.py ${GUIDE_SOURCE} ${GUIDE_HTML}
+    DEPENDS ${GUIDE_SOURCE} ${PROJECT_SOURCE_DIR}/docs/ja/settings-window.png
+        ${PROJECT_SOURCE_DIR}/scripts/guide_html.py
+    VERBATIM)
+add_custom_target(guide ALL DEPENDS ${GUIDE_HTML})
+
+install(TARGETS lumbrix RUNTIME DESTINATION .)
+install(FILES ${GUIDE_HTML} DESTINATION .)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_FILE_NAME Lumbrix-${PROJECT_VERSION}-win64)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_LUMBRIX_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_zip.cmake)
+include(CPack)
