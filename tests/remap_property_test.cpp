@@ -6,7 +6,6 @@
 // the stream index it prints; LUMBRIX_PROPERTY_STREAMS runs more streams.
 #include <array>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -114,13 +113,8 @@ struct Stream {
 
     void StartOptions(const char* options)
     {
-        RemapSettings settings{};
-        settings.capslock_to_ctrl = std::strchr(options, 'c') != nullptr;
-        settings.swap_alt_for_ctrl = std::strchr(options, 's') != nullptr;
-        settings.send_lang = std::strchr(options, 'l') != nullptr;
-        settings.use_dvorak = std::strchr(options, 'd') != nullptr;
-        ApplyOptions(settings);
-        send_lang = settings.send_lang != 0;
+        SetOptions(options);
+        send_lang = RemapOptions.send_lang != 0;
     }
 
     void Advance(unsigned ms)

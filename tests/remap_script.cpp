@@ -13,8 +13,6 @@
 #include "remap/win_keys.h"
 #include "tests/fake_platform.h"
 
-namespace {
-
 void SetOptions(const char* options)
 {
     RemapSettings settings{};
@@ -24,8 +22,6 @@ void SetOptions(const char* options)
     settings.use_dvorak = std::strchr(options, 'd') != nullptr;
     ApplyOptions(settings);
 }
-
-}  // namespace
 
 void StartEngine(const char* options)
 {

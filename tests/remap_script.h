@@ -26,6 +26,9 @@
 // 'd' use_dvorak. Resets the engine and the fake platform first.
 std::string RunRemapScript(const char* options, const std::string& script);
 
+// Applies the options, as a switch change in the window does.
+void SetOptions(const char* options);
+
 // Resets the engine and the fake platform and applies the options.
 void StartEngine(const char* options);
 
