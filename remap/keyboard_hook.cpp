@@ -97,26 +97,25 @@ OUT_OF_LINE HookVerdict MaskedCtrlPress()
     return Swallow;
 }
 
-ALWAYS_INLINE HookVerdict ApplyModifierRule(uint8_t rule, const HookKeyEvent& event)
-{
-    if (rule != CAPSLOCK_RULE) {
-        return Replace(SWAPPED[rule], event);
-    }
-    return IsPress(event) ? MaskedCtrlPress() : Replace(VK_LCONTROL, event);
-}
+HookVerdict RouteAltTap(const HookKeyEvent& event);
 
-// Step after the Alt-tap routing: the one rule, if any, of this key.
-ALWAYS_INLINE HookVerdict ApplyKeyRule(const HookKeyEvent& event)
+// What `rule` does with the event. ALT_TAP_FIRST comes only from FirstStep.
+ALWAYS_INLINE HookVerdict ApplyRule(uint8_t rule, const HookKeyEvent& event)
 {
-    const uint32_t vk = event.vkCode;
-    const uint8_t rule = vk < 256 ? RulesInForce.rule[vk] : uint8_t{NO_RULE};
+    // Letters and punctuation first: they are most of what anyone types.
     if (rule >= FIRST_DVORAK_KEY) {
         return Replace(rule, event);
     }
     if (rule == NO_RULE) {
         return Pass;
     }
-    return ApplyModifierRule(rule, event);
+    if (rule == ALT_TAP_FIRST) {
+        return RouteAltTap(event);
+    }
+    if (rule != CAPSLOCK_RULE) {
+        return Replace(SWAPPED[rule], event);
+    }
+    return IsPress(event) ? MaskedCtrlPress() : Replace(VK_LCONTROL, event);
 }
 
 // While send_lang is on the Alt keys belong to the Alt-tap switch, and every
@@ -140,7 +139,8 @@ OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
     const bool modifier_sent = alt_tap_left.timer_id != 0 || alt_tap_right.timer_id != 0;
     AltTapInterrupt(alt_tap_left);
     AltTapInterrupt(alt_tap_right);
-    const HookVerdict verdict = ApplyKeyRule(event);
+    // Then the key's own rule, never the Alt-tap switch again.
+    const HookVerdict verdict = ApplyRule(vk < 256 ? RulesInForce.rule[vk] : uint8_t{NO_RULE}, event);
     if (verdict == Pass && modifier_sent) {
         // What a hook injects enters the input stream behind the event it is
         // judging: passed on, this key would reach the application before its
@@ -191,16 +191,5 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
         // No rule out there, but the Alt-tap switch hears every key.
         return RemapOptions.send_lang ? RouteAltTap(event) : Pass;
     }
-    const uint8_t step = FirstStep.rule[vk];
-    // Letters and punctuation first: they are most of what anyone types.
-    if (step >= FIRST_DVORAK_KEY) {
-        return Replace(step, event);
-    }
-    if (step == NO_RULE) {
-        return Pass;
-    }
-    if (step == ALT_TAP_FIRST) {
-        return RouteAltTap(event);
-    }
-    return ApplyModifierRule(step, event);
+    return ApplyRule(FirstStep.rule[vk], event);
 }

@@ -78,13 +78,23 @@ HANDLE ShortcutWork;
 volatile LONG StartupWanted;
 LONG StartupDone;
 
-// Needs COM on the calling thread; false when another thread held the work
-// for longer than `wait_ms`.
-bool CarryOutStartupWish(DWORD wait_ms)
+DWORD WINAPI StartupWishThread(void*)
+{
+    const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    FinishStartupShortcut(INFINITE);
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return 0;
+}
+
+}  // namespace
+
+void FinishStartupShortcut(DWORD wait_ms)
 {
     const DWORD waited = WaitForSingleObject(ShortcutWork, wait_ms);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        return false;
+        return;
     }
     const LONG wanted = InterlockedCompareExchange(&StartupWanted, 0, 0);
     if (wanted != StartupDone) {
@@ -96,20 +106,7 @@ bool CarryOutStartupWish(DWORD wait_ms)
         StartupDone = wanted;
     }
     ReleaseMutex(ShortcutWork);
-    return true;
 }
-
-DWORD WINAPI StartupWishThread(void*)
-{
-    const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-    CarryOutStartupWish(INFINITE);
-    if (SUCCEEDED(com)) {
-        CoUninitialize();
-    }
-    return 0;
-}
-
-}  // namespace
 
 void TrackStartupShortcut(bool exists)
 {
@@ -126,9 +123,4 @@ void WishStartupShortcut(bool wanted)
     if (thread != NULL) {
         CloseHandle(thread);
     }
-}
-
-void FinishStartupShortcut(DWORD wait_ms)
-{
-    CarryOutStartupWish(wait_ms);
 }

@@ -28,6 +28,7 @@ void TrackStartupShortcut(bool exists);
 // then, so that the last one wins.
 void WishStartupShortcut(bool wanted);
 
-// Carries out a wish that no thread has yet, after waiting up to `wait_ms`
-// for one at work: for the exit, which would end those threads.
+// Carries out the latest wish unless done already, after waiting up to
+// `wait_ms` for a thread at work on one; needs COM on the calling thread.
+// The wish threads run it; so does the exit, which would end them.
 void FinishStartupShortcut(DWORD wait_ms);
