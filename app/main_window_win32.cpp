@@ -88,11 +88,6 @@ void AddTrayIcon(HWND window)
     }
 }
 
-bool CapsLockToggled()
-{
-    return (GetKeyState(VK_CAPITAL) & 1) != 0;
-}
-
 // Last in the creation: the calls made before it (the Startup folder, the
 // shortcut's existence, the session service) can be slow at logon, and must
 // not hold up a live hook.
@@ -102,7 +97,6 @@ void StartEngine(HWND window)
     AltTapInit();
     // Options before the hook, so that no event is judged under other ones.
     ApplyOptions(*active_settings);
-    ClearCapsLockToggle(CapsLockToggled());
     InstallKeyboardHook();
     WatchForeground();
 }
@@ -243,7 +237,6 @@ void SetOption(UINT id, int32_t value)
 {
     *OptionSwitch(*active_settings, id) = value;
     RemapSettings& applied = ApplyOptions(*active_settings);
-    ClearCapsLockToggle(CapsLockToggled());
     if (SettingsFileKnown) {
         SaveSettings(applied);
     }

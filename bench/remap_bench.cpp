@@ -96,6 +96,11 @@ bool SystemKeyDown(uint16_t)
     return false;
 }
 
+bool SystemKeyToggled(uint16_t)
+{
+    return false;
+}
+
 uintptr_t StartHoldTimer()
 {
     return 1;

@@ -1,6 +1,6 @@
 #include "remap/alt_tap.h"
 
-#include "remap/remap_options.h"
+#include "remap/key_injection.h"
 #include "remap/win_keys.h"
 
 #include <initializer_list>

@@ -1,6 +1,7 @@
 #include "remap/keyboard_hook.h"
 
 #include "remap/alt_tap.h"
+#include "remap/key_injection.h"
 #include "remap/remap_options.h"
 #include "remap/win_keys.h"
 
@@ -70,9 +71,38 @@ int IsPress(const HookKeyEvent& event)
 
 // Out of line, like every path that injects, so that the hook's path for a
 // key it passes needs no stack frame.
-OUT_OF_LINE HookVerdict Replace(uint8_t vk, const HookKeyEvent& event)
+OUT_OF_LINE HookVerdict ReplacePress(uint8_t vk, const HookKeyEvent& event)
 {
-    InjectKey(vk, IsPress(event), 0);
+    PressRecord[event.vkCode] = vk;
+    InjectKey(vk, 1, 0);
+    return Swallow;
+}
+
+// Masking releases around the press: only hooks that run ahead of this one
+// see them; they are dropped when they come back.
+OUT_OF_LINE HookVerdict MaskedCtrlPress(const HookKeyEvent& event)
+{
+    PressRecord[event.vkCode] = VK_LCONTROL;
+    InjectKey(VK_LCONTROL, 0, SELF_MASK_TAG);
+    InjectKey(VK_LCONTROL, 1, 0);
+    InjectKey(VK_LCONTROL, 0, SELF_MASK_TAG);
+    return Swallow;
+}
+
+void SelectKeyRule(unsigned vk);
+
+// A release goes the way its press went, whatever the rules say now: the
+// replacement's release, or the key's own when it passed or was never seen.
+OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, const HookKeyEvent& event)
+{
+    PressRecord[event.vkCode] = PRESS_NONE;
+    if (record == PRESS_KEPT) {
+        SelectKeyRule(event.vkCode);
+    }
+    if (record <= PRESS_ALT_TAP) {
+        return Pass;
+    }
+    InjectKey(record, 0, 0);
     return Swallow;
 }
 
@@ -87,60 +117,78 @@ OUT_OF_LINE HookVerdict SendAgain(const HookKeyEvent& event)
     return Swallow;
 }
 
-// Masking releases around the press: only hooks that run ahead of this one
-// see them; they are dropped when they come back.
-OUT_OF_LINE HookVerdict MaskedCtrlPress()
-{
-    InjectKey(VK_LCONTROL, 0, SELF_MASK_TAG);
-    InjectKey(VK_LCONTROL, 1, 0);
-    InjectKey(VK_LCONTROL, 0, SELF_MASK_TAG);
-    return Swallow;
-}
-
 HookVerdict RouteAltTap(const HookKeyEvent& event);
 
-// What `rule` does with the event. ALT_TAP_FIRST comes only from FirstStep.
-ALWAYS_INLINE HookVerdict ApplyRule(uint8_t rule, const HookKeyEvent& event)
+// What the press of a key with `rule` (not NO_RULE) does. ALT_TAP_FIRST
+// comes only from FirstStep.
+ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event)
 {
     // Letters and punctuation first: they are most of what anyone types.
     if (rule >= FIRST_DVORAK_KEY) {
-        return Replace(rule, event);
-    }
-    if (rule == NO_RULE) {
-        return Pass;
+        return ReplacePress(rule, event);
     }
     if (rule == ALT_TAP_FIRST) {
         return RouteAltTap(event);
     }
     if (rule != CAPSLOCK_RULE) {
-        return Replace(SWAPPED[rule], event);
+        return ReplacePress(SWAPPED[rule], event);
     }
-    return IsPress(event) ? MaskedCtrlPress() : Replace(VK_LCONTROL, event);
+    return MaskedCtrlPress(event);
+}
+
+ALWAYS_INLINE HookVerdict ApplyRelease(const HookKeyEvent& event)
+{
+    const uint8_t record = PressRecord[event.vkCode];
+    return record == PRESS_NONE ? Pass : ReleaseAsPressed(record, event);
+}
+
+// A key's own rule once the Alt-tap switch has heard it.
+HookVerdict ApplyOwnRule(const HookKeyEvent& event)
+{
+    const uint32_t vk = event.vkCode;
+    if (vk >= 256) {
+        return Pass;
+    }
+    if (!IsPress(event)) {
+        return ApplyRelease(event);
+    }
+    const uint8_t rule = RulesInForce.rule[vk];
+    return rule == NO_RULE ? Pass : ApplyPressRule(rule, event);
 }
 
 // While send_lang is on the Alt keys belong to the Alt-tap switch, and every
 // other key interrupts both sides first, so that a modifier press this
-// injects goes out before the key itself or its replacement. Kept out of line
-// so the common path of the hook stays free of calls.
+// injects goes out before the key itself or its replacement. An Alt that the
+// system held at the last reset is any other key until let go, and an Alt
+// release whose press the switch never heard passes and touches nothing.
+// Kept out of line so the common path of the hook stays free of calls.
 OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
 {
     const uint32_t vk = event.vkCode;
     if (vk == VK_LMENU || vk == VK_RMENU) {
-        AltTapState& self = vk == VK_LMENU ? alt_tap_left : alt_tap_right;
-        AltTapInterrupt(vk == VK_LMENU ? alt_tap_right : alt_tap_left);
-        if (IsPress(event)) {
-            AltTapKeyDown(self);
-        } else {
-            AltTapKeyUp(self);
+        uint8_t& record = PressRecord[vk];
+        const int press = IsPress(event);
+        if (press ? record != PRESS_KEPT : record == PRESS_ALT_TAP) {
+            AltTapState& self = vk == VK_LMENU ? alt_tap_left : alt_tap_right;
+            AltTapInterrupt(vk == VK_LMENU ? alt_tap_right : alt_tap_left);
+            record = press ? PRESS_ALT_TAP : PRESS_NONE;
+            if (press) {
+                AltTapKeyDown(self);
+            } else {
+                AltTapKeyUp(self);
+            }
+            return Swallow;
         }
-        return Swallow;
+        if (record == PRESS_NONE) {
+            return Pass;
+        }
     }
     // A pending tap on either side turns into its modifier press now.
     const bool modifier_sent = alt_tap_left.timer_id != 0 || alt_tap_right.timer_id != 0;
     AltTapInterrupt(alt_tap_left);
     AltTapInterrupt(alt_tap_right);
     // Then the key's own rule, never the Alt-tap switch again.
-    const HookVerdict verdict = ApplyRule(vk < 256 ? RulesInForce.rule[vk] : uint8_t{NO_RULE}, event);
+    const HookVerdict verdict = ApplyOwnRule(event);
     if (verdict == Pass && modifier_sent) {
         // What a hook injects enters the input stream behind the event it is
         // judging: passed on, this key would reach the application before its
@@ -150,26 +198,25 @@ OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
     return verdict;
 }
 
+// A key the system held at the last reset has no rule until let go: its
+// repeats pass as its first press did, at no cost on the hook's paths.
+void SelectKeyRule(unsigned vk)
+{
+    const uint8_t rule = KEY_RULES.rule[vk];
+    const int32_t on = rule >= FIRST_DVORAK_KEY ? RemapOptions.use_dvorak
+                       : rule == CAPSLOCK_RULE  ? RemapOptions.capslock_to_ctrl
+                                                : RemapOptions.swap_alt_for_ctrl;
+    RulesInForce.rule[vk] = on && PressRecord[vk] != PRESS_KEPT ? rule : uint8_t{NO_RULE};
+    FirstStep.rule[vk] = RemapOptions.send_lang ? uint8_t{ALT_TAP_FIRST} : RulesInForce.rule[vk];
+}
+
 }  // namespace
 
 void SelectKeyRules()
 {
     for (unsigned vk = 0; vk < 256; ++vk) {
-        const uint8_t rule = KEY_RULES.rule[vk];
-        const int32_t on = rule >= FIRST_DVORAK_KEY ? RemapOptions.use_dvorak
-                           : rule == CAPSLOCK_RULE  ? RemapOptions.capslock_to_ctrl
-                                                    : RemapOptions.swap_alt_for_ctrl;
-        RulesInForce.rule[vk] = on ? rule : uint8_t{NO_RULE};
-        FirstStep.rule[vk] = RemapOptions.send_lang ? uint8_t{ALT_TAP_FIRST} : RulesInForce.rule[vk];
+        SelectKeyRule(vk);
     }
-}
-
-bool KeyIsRemapped(uint32_t vk)
-{
-    if ((vk == VK_LMENU || vk == VK_RMENU) && RemapOptions.send_lang) {
-        return true;
-    }
-    return vk < 256 && RulesInForce.rule[vk] != NO_RULE;
 }
 
 HookVerdict RemapKeyEvent(const HookKeyEvent& event)
@@ -177,19 +224,21 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
     if (event.code < 0 || event.code == HC_NOREMOVE) {
         return Pass;
     }
-    // Before the injected test: a masking event is dropped whoever sent it.
-    if (event.dwExtraInfo == SELF_MASK_TAG) {
-        return Swallow;
-    }
     // Our own replacements come back here flagged injected and must not be
-    // remapped again; other programs' synthetic keys are left alone too.
+    // remapped again, and our masking events are dropped; other programs'
+    // synthetic keys are left alone. A physical key's extra-info field is
+    // not ours to read.
     if (event.flags & LLKHF_INJECTED) {
-        return Pass;
+        return event.dwExtraInfo == SELF_MASK_TAG ? Swallow : Pass;
     }
     const uint32_t vk = event.vkCode;
     if (vk >= 256) {
         // No rule out there, but the Alt-tap switch hears every key.
         return RemapOptions.send_lang ? RouteAltTap(event) : Pass;
     }
-    return ApplyRule(FirstStep.rule[vk], event);
+    const uint8_t first = FirstStep.rule[vk];
+    if (IsPress(event)) {
+        return first == NO_RULE ? Pass : ApplyPressRule(first, event);
+    }
+    return first == ALT_TAP_FIRST ? RouteAltTap(event) : ApplyRelease(event);
 }

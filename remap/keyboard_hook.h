@@ -14,19 +14,15 @@ struct HookKeyEvent {
 
 enum HookVerdict { Pass, Swallow };
 
-// Judges one event under the rules in force (SelectKeyRules). Replacement
-// events go out through InjectKey before it returns, and a key that must
-// follow a modifier injected for it is sent again as it came; Alt keys are
-// routed to the Alt-tap switch while send_lang is on. Remembers nothing
-// between events (what it injects, InjectKey records); a rewrite is never
-// fed to another rule.
+// Judges one event: a press under the rules in force (SelectKeyRules), a
+// release the way its press went (PressRecord). Replacement events go out
+// through InjectKey before it returns, and a key that must follow a modifier
+// injected for it is sent again as it came; Alt keys are routed to the
+// Alt-tap switch while send_lang is on. A rewrite is never fed to another
+// rule.
 HookVerdict RemapKeyEvent(const HookKeyEvent& event);
 
-// Puts the rules of the switches in RemapOptions in force. ApplyOptions calls
-// it after every change of the switches, before the next event is judged.
+// Puts the rules of the switches in RemapOptions in force, but for the keys
+// whose press record is PRESS_KEPT, which have none until let go. The reset
+// calls it once the records are made, before the next event is judged.
 void SelectKeyRules();
-
-// Whether RemapKeyEvent, under the switches in force, swallows the physical
-// events of `vk`: a key with a rule, or an Alt key that the Alt-tap switch
-// takes.
-bool KeyIsRemapped(uint32_t vk);

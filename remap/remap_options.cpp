@@ -4,10 +4,8 @@
 #include "remap/keyboard_hook.h"
 #include "remap/win_keys.h"
 
-// Static storage: every switch is off until the first ApplyOptions, and
-// nothing is held.
+// Static storage: every switch is off until the first ApplyOptions.
 RemapOptionWords RemapOptions;
-uint8_t HeldKeys[256];
 
 namespace {
 
@@ -18,10 +16,6 @@ bool foreground_blind;
 
 RemapSettings& ApplyOptions(RemapSettings& settings)
 {
-    bool was_remapped[256];
-    for (unsigned vk = 0; vk < 256; ++vk) {
-        was_remapped[vk] = KeyIsRemapped(vk);
-    }
     RemapOptions.capslock_to_ctrl = settings.capslock_to_ctrl;
     RemapOptions.swap_alt_for_ctrl = settings.swap_alt_for_ctrl;
     RemapOptions.send_lang = settings.send_lang;
@@ -36,41 +30,23 @@ RemapSettings& ApplyOptions(RemapSettings& settings)
         alt_tap_left.modifier_key = VK_LMENU;
         alt_tap_right.modifier_key = VK_RMENU;
     }
-    // Off, the switch hears no more Alt events: a pending hold timer would
-    // press a modifier that no release follows.
-    if (!settings.send_lang) {
-        AltTapReset();
-    }
-    SelectKeyRules();
-    ReleaseHeldKeys();
-    // Its release will be swallowed: let it go now, or it stays down. Sent
-    // as the user's own key, not held by the engine.
-    for (unsigned vk = 0; vk < 256; ++vk) {
-        if (!was_remapped[vk] && KeyIsRemapped(vk) && SystemKeyDown(static_cast<uint16_t>(vk))) {
-            SendKeyInput(static_cast<uint16_t>(vk), 0, 0, 0);
-        }
-    }
+    ResetEngine();
     return settings;
-}
-
-void ReleaseHeldKeys()
-{
-    for (unsigned vk = 0; vk < 256; ++vk) {
-        if (HeldKeys[vk]) {
-            InjectKey(static_cast<uint16_t>(vk), 0, 0);
-        }
-    }
 }
 
 void ResetEngine()
 {
     AltTapReset();
+    RecordKeptKeys();
+    // A lock switched on where the hook was blind: pressed again while the
+    // system still holds the key, it would not switch off.
+    if (RemapOptions.capslock_to_ctrl && PressRecord[VK_CAPITAL] == PRESS_KEPT) {
+        SendKeyInput(VK_CAPITAL, 0, 0, 0);
+        PressRecord[VK_CAPITAL] = PRESS_NONE;
+    }
+    SelectKeyRules();
     ReleaseHeldKeys();
-}
-
-void ClearCapsLockToggle(bool toggled)
-{
-    if (RemapOptions.capslock_to_ctrl && toggled) {
+    if (RemapOptions.capslock_to_ctrl && SystemKeyToggled(VK_CAPITAL)) {
         InjectKey(VK_CAPITAL, 1, 0);
         InjectKey(VK_CAPITAL, 0, 0);
     }
@@ -78,6 +54,9 @@ void ClearCapsLockToggle(bool toggled)
 
 bool ForegroundReturnsToSight(uint32_t window_level, uint32_t own_level)
 {
+    if (window_level == PROCESS_GONE) {
+        return false;
+    }
     const bool was_blind = foreground_blind;
     foreground_blind = window_level > own_level;
     return was_blind && !foreground_blind;

@@ -4,6 +4,7 @@
 
 #include "remap/alt_tap.h"
 #include "remap/keyboard_hook.h"
+#include "remap/key_injection.h"
 #include "remap/remap_options.h"
 
 HHOOK KeyboardHookHandle;
@@ -11,6 +12,7 @@ HHOOK KeyboardHookHandle;
 namespace {
 
 HWINEVENTHOOK ForegroundHook;
+HWINEVENTHOOK DesktopHook;
 uint32_t OwnIntegrity;
 
 uint32_t IntegrityLevel(HANDLE process)
@@ -35,14 +37,15 @@ uint32_t IntegrityLevel(HANDLE process)
 }
 
 // A process we may not even query (an elevated one, as a rule) counts as
-// one whose keys the hook does not see.
+// one whose keys the hook does not see; one already gone (a window that
+// closed as it came forward) tells nothing.
 uint32_t WindowIntegrityLevel(HWND window)
 {
     DWORD process_id = 0;
     GetWindowThreadProcessId(window, &process_id);
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
     if (process == NULL) {
-        return UNKNOWN_INTEGRITY;
+        return GetLastError() == ERROR_INVALID_PARAMETER ? PROCESS_GONE : UNKNOWN_INTEGRITY;
     }
     const uint32_t level = IntegrityLevel(process);
     CloseHandle(process);
@@ -54,6 +57,16 @@ void CALLBACK ForegroundEventProc(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG,
     if (window != NULL && ForegroundReturnsToSight(WindowIntegrityLevel(window), OwnIntegrity)) {
         ResetEngine();
     }
+}
+
+// Another desktop (Ctrl+Alt+Del, a UAC prompt) took the keyboard, or ours
+// has it back; the hook saw nothing of what was typed there and injections
+// went nowhere. Which way it went does not matter: a reset while away
+// releases nothing the system does not take, and the one on return does
+// the rest.
+void CALLBACK DesktopEventProc(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD)
+{
+    ResetEngine();
 }
 
 }  // namespace
@@ -79,6 +92,11 @@ unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
 bool SystemKeyDown(uint16_t vk)
 {
     return GetAsyncKeyState(vk) < 0;
+}
+
+bool SystemKeyToggled(uint16_t vk)
+{
+    return (GetKeyState(vk) & 1) != 0;
 }
 
 uintptr_t StartHoldTimer()
@@ -133,10 +151,20 @@ void WatchForeground()
     OwnIntegrity = IntegrityLevel(GetCurrentProcess());
     ForegroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, NULL, ForegroundEventProc, 0, 0,
                                      WINEVENT_OUTOFCONTEXT);
+    DesktopHook = SetWinEventHook(EVENT_SYSTEM_DESKTOPSWITCH, EVENT_SYSTEM_DESKTOPSWITCH, NULL, DesktopEventProc, 0, 0,
+                                  WINEVENT_OUTOFCONTEXT);
+    // Started behind an elevated window (at logon, say), the engine must
+    // know it is blind until that window goes.
+    HWND front = GetForegroundWindow();
+    if (front != NULL) {
+        ForegroundReturnsToSight(WindowIntegrityLevel(front), OwnIntegrity);
+    }
 }
 
 void StopWatchingForeground()
 {
     UnhookWinEvent(ForegroundHook);
+    UnhookWinEvent(DesktopHook);
     ForegroundHook = NULL;
+    DesktopHook = NULL;
 }

@@ -22,8 +22,9 @@ void InstallKeyboardHook();
 // Removes the keyboard hook; no key is remapped any more.
 void RemoveKeyboardHook();
 
-// Watches the foreground window from this thread (its message loop) and
-// resets the engine when the focus comes back from a window of a process
-// above our integrity level, whose keys the hook never saw.
+// Watches the foreground window and the input desktop from this thread (its
+// message loop) and resets the engine when the focus comes back from a
+// window of a process above our integrity level, whose keys the hook never
+// saw, and at every desktop switch.
 void WatchForeground();
 void StopWatchingForeground();

@@ -8,6 +8,8 @@
 
 std::vector<InjectedKey> injected_keys;
 bool system_keys_down[256];
+bool caps_lock_on;
+bool injection_refused;
 
 namespace {
 
@@ -23,11 +25,24 @@ bool fail_next_timer;
 
 }  // namespace
 
+void SystemKeyEvent(uint32_t vk, bool down)
+{
+    bool& held = system_keys_down[vk & 0xFF];
+    if (vk == VK_CAPITAL && down && !held) {
+        caps_lock_on = !caps_lock_on;
+    }
+    held = down;
+}
+
 unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
 {
-    injected_keys.push_back(InjectedKey{vk, isDown != 0, tag, scan});
+    injected_keys.push_back(InjectedKey{vk, isDown != 0, tag, scan, !injection_refused});
+    if (injection_refused) {
+        return 0;
+    }
+    // Masking events reach only the hooks ahead of ours.
     if (tag != SELF_MASK_TAG) {
-        system_keys_down[static_cast<uint8_t>(vk)] = isDown != 0;
+        SystemKeyEvent(vk, isDown != 0);
     }
     return 1;
 }
@@ -35,6 +50,11 @@ unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
 bool SystemKeyDown(uint16_t vk)
 {
     return system_keys_down[static_cast<uint8_t>(vk)];
+}
+
+bool SystemKeyToggled(uint16_t vk)
+{
+    return vk == VK_CAPITAL && caps_lock_on;
 }
 
 uintptr_t StartHoldTimer()
@@ -60,6 +80,8 @@ void ResetFakePlatform()
     timers.clear();
     std::fill(std::begin(HeldKeys), std::end(HeldKeys), 0);
     std::fill(std::begin(system_keys_down), std::end(system_keys_down), false);
+    caps_lock_on = false;
+    injection_refused = false;
     now_ms = 0;
     fail_next_timer = false;
 }
@@ -98,6 +120,9 @@ std::string FormatInjected(const InjectedKey& key)
         text += "#";
     } else if (key.tag != 0) {
         text += "@" + std::to_string(key.tag);
+    }
+    if (!key.taken) {
+        text += "!";
     }
     return text;
 }

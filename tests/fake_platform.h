@@ -12,6 +12,7 @@ struct InjectedKey {
     int down;
     uint32_t tag;
     uint32_t scan;  // as given to SendKeyInput: 0 for the layout's own
+    bool taken;     // false when the system refused it
 };
 
 extern std::vector<InjectedKey> injected_keys;
@@ -19,6 +20,18 @@ extern std::vector<InjectedKey> injected_keys;
 // The keys the system holds down: what the sink injected (masking events
 // aside) and what a test says passed the hook. SystemKeyDown reads it.
 extern bool system_keys_down[256];
+
+// The system's CapsLock lock, switched by every CapsLock press that reaches
+// it from up; SystemKeyToggled reads it.
+extern bool caps_lock_on;
+
+// While true the sink takes nothing, as SendInput does while the sign-in
+// screen, another desktop or a window above our integrity level has the
+// keyboard: it returns 0 and the system's keys stay as they are.
+extern bool injection_refused;
+
+// A key event reaching the system, from the hook or past it.
+void SystemKeyEvent(uint32_t vk, bool down);
 
 // Empties the sink, cancels every timer, forgets the held keys and sets the
 // clock to 0.
@@ -34,5 +47,6 @@ void AdvanceTime(unsigned ms);
 // Timers started and not yet cancelled.
 size_t PendingHoldTimers();
 
-// "162v" for a press, "162^" for a release; "#" marks the masking tag.
+// "162v" for a press, "162^" for a release; "#" marks the masking tag, "!" an
+// event the system refused.
 std::string FormatInjected(const InjectedKey& key);

@@ -68,6 +68,7 @@ std::string RunRemapScript(const char* options, const std::string& script)
     std::vector<std::string> out;
     std::istringstream steps(script);
     std::string step;
+    bool blind = false;
     while (steps >> step) {
         const size_t colon = step.find(':');
         const std::string verb = step.substr(0, colon);
@@ -77,6 +78,9 @@ std::string RunRemapScript(const char* options, const std::string& script)
             SetOptions(arg.c_str());
         } else if (verb == "x") {
             ResetEngine();
+        } else if (verb == "blind" || verb == "sight") {
+            blind = verb == "blind";
+            injection_refused = blind;
         } else if (verb == "fail") {
             FailNextHoldTimer();
         } else if (verb == "t") {
@@ -90,14 +94,14 @@ std::string RunRemapScript(const char* options, const std::string& script)
                 continue;
             }
             const HookKeyEvent event = PhysicalEvent(message->second, ScriptKey(arg));
-            const HookVerdict verdict = RemapKeyEvent(event);
+            const HookVerdict verdict = blind ? Pass : RemapKeyEvent(event);
             for (size_t i = seen; i < injected_keys.size(); ++i) {
                 out.push_back(FormatInjected(injected_keys[i]));
             }
             if (verdict == Pass) {
                 const bool down = event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
-                out.push_back("=" + std::to_string(event.vkCode) + (down ? "v" : "^"));
-                system_keys_down[event.vkCode & 0xFF] = down;
+                out.push_back((blind ? "~" : "=") + std::to_string(event.vkCode) + (down ? "v" : "^"));
+                SystemKeyEvent(event.vkCode, down);
             }
             continue;
         }

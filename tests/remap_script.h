@@ -8,13 +8,18 @@
 //   fail              the next hold timer cannot be started
 //   o:OPTS            apply other options mid-script (letters as below)
 //   x                 the engine is reset (exit, lock, foreground change)
+//   blind / sight     from blind on, physical events reach the system without
+//                     the hook and the system refuses injections (a window
+//                     above ours, the sign-in screen); sight ends that alone
 // KEY: a-z, 0-9, caps, lctrl, rctrl, lalt, ralt, lshift, ctrl, alt, space,
 // semicolon, equals, comma, minus, period, slash, backtick, lbracket,
 // backslash, rbracket, quote, oem102, or a virtual-key number of 2+ digits.
 //
 // Result: space-separated events. "162v"/"162^" is an injected press/release
 // (tag 0), "162^#" one tagged as a masking event, "=67v" a physical event the
-// hook passed on unchanged. Swallowed physical events leave no mark.
+// hook passed on unchanged, "~67v" one that reached the system past the hook,
+// "162^!" an injection the system refused. Swallowed physical events leave no
+// mark.
 #pragma once
 
 #include <cstdint>
