@@ -1047,6 +1047,35 @@ def hook_rearmed(s):
     expect((v.chain(), v.chars()), (passed(74), "j"), "no key is remapped after the exit", v)
 
 
+@case("unlock-clears-lock")
+def unlock_clears_lock(s):
+    """With CapsLock as Ctrl, a lock switched on where the hook was blind
+    (typed on the sign-in screen, say) is switched off at the unlock: one
+    CapsLock press and release of the program's own."""
+    s.launch(setting_text(caps=1))
+    hwnd = s.main_window()[0].hwnd
+
+    def caps_up(extra):
+        return lambda r: isinstance(r, Hook) and r.vk == VK_CAPITAL and not is_down(r) and r.extra == extra
+
+    # Injected by another program, the press passes and switches Wine's lock
+    # on; X's follows by hand, or the next physical key would switch it back.
+    mark = s.mark()
+    s.inject((VK_CAPITAL, 1), (VK_CAPITAL, 0))
+    s.wait_record(mark, caps_up(PROBE_TAG), 10, "the probe's CapsLock")
+    s.display.set_caps_lock(True)
+    mark = s.mark()
+    s.post(hwnd, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK)
+    try:
+        s.wait_record(mark, caps_up(0), 10, "a CapsLock of the program's own after the unlock")
+    finally:
+        s.display.set_caps_lock(False)
+    v = s.settle(mark)
+    caps = [c for c in v.chain() if c.split()[2] == str(VK_CAPITAL)]
+    expect(caps, ["inj down %d pass" % VK_CAPITAL, "inj up %d pass" % VK_CAPITAL],
+           "the unlock switches the lock off with one CapsLock press and release", v)
+
+
 @case("hide-and-second-launch")
 def hide_and_second_launch(s):
     first = s.launch(setting_text(dvorak=1), ["/hide"])
