@@ -64,6 +64,18 @@ KeyRules RulesInForce;
 // look at the switches to pass a key or to rewrite it.
 KeyRules FirstStep;
 
+// A key the system held at the last reset has no rule until let go: its
+// repeats pass as its first press did, at no cost on the hook's paths.
+void SelectKeyRule(unsigned vk)
+{
+    const uint8_t rule = KEY_RULES.rule[vk];
+    const int32_t on = rule >= FIRST_DVORAK_KEY ? RemapOptions.use_dvorak
+                       : rule == CAPSLOCK_RULE  ? RemapOptions.capslock_to_ctrl
+                                                : RemapOptions.swap_alt_for_ctrl;
+    RulesInForce.rule[vk] = on && PressRecord[vk] != PRESS_KEPT ? rule : uint8_t{NO_RULE};
+    FirstStep.rule[vk] = RemapOptions.send_lang ? uint8_t{ALT_TAP_FIRST} : RulesInForce.rule[vk];
+}
+
 int IsPress(const HookKeyEvent& event)
 {
     return event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
@@ -88,8 +100,6 @@ OUT_OF_LINE HookVerdict MaskedCtrlPress(const HookKeyEvent& event)
     InjectKey(VK_LCONTROL, 0, SELF_MASK_TAG);
     return Swallow;
 }
-
-void SelectKeyRule(unsigned vk);
 
 // A release goes the way its press went, whatever the rules say now: the
 // replacement's release, or the key's own when it passed or was never seen.
@@ -196,18 +206,6 @@ OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
         return SendAgain(event);
     }
     return verdict;
-}
-
-// A key the system held at the last reset has no rule until let go: its
-// repeats pass as its first press did, at no cost on the hook's paths.
-void SelectKeyRule(unsigned vk)
-{
-    const uint8_t rule = KEY_RULES.rule[vk];
-    const int32_t on = rule >= FIRST_DVORAK_KEY ? RemapOptions.use_dvorak
-                       : rule == CAPSLOCK_RULE  ? RemapOptions.capslock_to_ctrl
-                                                : RemapOptions.swap_alt_for_ctrl;
-    RulesInForce.rule[vk] = on && PressRecord[vk] != PRESS_KEPT ? rule : uint8_t{NO_RULE};
-    FirstStep.rule[vk] = RemapOptions.send_lang ? uint8_t{ALT_TAP_FIRST} : RulesInForce.rule[vk];
 }
 
 }  // namespace
