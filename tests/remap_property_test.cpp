@@ -84,38 +84,25 @@ struct Stream {
         }
     }
 
-    bool Option(char letter) const
-    {
-        return (letter == 'c' && RemapOptions.capslock_to_ctrl) || (letter == 's' && RemapOptions.swap_alt_for_ctrl) ||
-               (letter == 'l' && RemapOptions.send_lang) || (letter == 'd' && RemapOptions.use_dvorak);
-    }
-
     // The key a fresh press of `vk` stands for under the switches in force.
     uint32_t MapsTo(uint32_t vk) const
     {
-        if (passes_as_is[vk]) {
-            return vk;
+        static const struct {
+            uint32_t vk;
+            const int32_t* on;
+            uint32_t to;
+        } rules[] = {
+            {VK_CAPITAL, &RemapOptions.capslock_to_ctrl, VK_LCONTROL}, {'B', &RemapOptions.use_dvorak, 'X'},
+            {VK_LCONTROL, &RemapOptions.swap_alt_for_ctrl, VK_LMENU},  {'Q', &RemapOptions.use_dvorak, VK_OEM_7},
+            {VK_RCONTROL, &RemapOptions.swap_alt_for_ctrl, VK_RMENU},  {'J', &RemapOptions.use_dvorak, 'H'},
+            {VK_LMENU, &RemapOptions.swap_alt_for_ctrl, VK_LCONTROL},  {VK_RMENU, &RemapOptions.swap_alt_for_ctrl, VK_RCONTROL},
+        };
+        for (const auto& rule : rules) {
+            if (rule.vk == vk && *rule.on && !passes_as_is[vk]) {
+                return rule.to;
+            }
         }
-        switch (vk) {
-        case VK_CAPITAL:
-            return Option('c') ? VK_LCONTROL : vk;
-        case VK_LCONTROL:
-            return Option('s') ? VK_LMENU : vk;
-        case VK_RCONTROL:
-            return Option('s') ? VK_RMENU : vk;
-        case VK_LMENU:
-            return Option('s') ? VK_LCONTROL : vk;
-        case VK_RMENU:
-            return Option('s') ? VK_RCONTROL : vk;
-        case 'B':
-            return Option('d') ? 'X' : vk;
-        case 'Q':
-            return Option('d') ? VK_OEM_7 : vk;
-        case 'J':
-            return Option('d') ? 'H' : vk;
-        default:
-            return vk;
-        }
+        return vk;
     }
 
     // Takes in what was injected since the last look: the keys the engine
@@ -172,7 +159,7 @@ struct Stream {
     // The engine is told that keys may have moved where it could not see.
     void Reset()
     {
-        BeforeReset(Option('c'));
+        BeforeReset(RemapOptions.capslock_to_ctrl != 0);
         ResetEngine();
         ExpectNothingNew("a reset");
     }
@@ -192,7 +179,7 @@ struct Stream {
         }
         const bool sys = random() % 4 == 0;
         const uintptr_t message = down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
-        const bool routed_alt = Option('l') && !passes_as_is[vk] && (vk == VK_LMENU || vk == VK_RMENU);
+        const bool routed_alt = RemapOptions.send_lang && !passes_as_is[vk] && (vk == VK_LMENU || vk == VK_RMENU);
         AltPress* self = !routed_alt ? nullptr : vk == VK_LMENU ? &left : &right;
         // The release of an Alt press the switch never heard passes alone.
         const bool unheard = self != nullptr && !down && !self->down;
@@ -201,7 +188,8 @@ struct Stream {
         for (AltPress* press : {&left, &right}) {
             if (press != self && press->down && !unheard) {
                 if (!press->combined && now - press->since < ALT_HOLD_MS) {
-                    modifier_sent = press == &left ? alt_tap_left.modifier_key : alt_tap_right.modifier_key;
+                    const bool swap = RemapOptions.swap_alt_for_ctrl != 0;
+                    modifier_sent = press == &left ? (swap ? VK_LCONTROL : VK_LMENU) : (swap ? VK_RCONTROL : VK_RMENU);
                 }
                 press->combined = true;
             }
