@@ -16,7 +16,7 @@ packages=(
     python3                # the end-to-end runner (standard library only)
     python3-markdown       # the guide rendered to HTML for the release zip
     chromium               # the guide's page drawn to a picture by the release check
-    unzip                  # reading the release zip back in its check
+    unzip binutils         # reading the release zip and the exe's texts back in its check
     valgrind               # instruction counts of the hook
 )
 
