@@ -761,6 +761,25 @@ def check_window_layout(s, dpi=96):
     check_notice(s, notice)
 
 
+@case("guide-notice")
+def guide_notice(s):
+    opened = s.wine.drive_c(OPENED_PAGE)
+    if os.path.exists(opened):
+        os.remove(opened)
+    s.launch(setting_text())
+    notice = [c for c in s.main_window()[1] if c.cls.lower() == "syslink"][0]
+    s.click_control(notice)
+    wait_for(lambda: os.path.exists(opened) and open(opened, "rb").read() == GUIDE_PAGE, 20,
+             "a click on the notice to open the guide beside the exe")
+    s.end_case()
+    os.rename(s.guide_path, s.guide_path + ".away")
+    try:
+        s.launch(KEEP)
+        check_notice(s, [c for c in s.main_window()[1] if c.cls.lower() == "syslink"][0], guide=False)
+    finally:
+        os.rename(s.guide_path + ".away", s.guide_path)
+
+
 @case("setting-missing")
 def setting_missing(s):
     s.launch(None)
@@ -1100,25 +1119,6 @@ def hide_and_second_launch(s):
     window = s.main_window()[0]
     expect((window.visible, bool(window.style & WS_MINIMIZE)), (1, True),
            "a second launch shows a minimised window as it is")
-
-
-@case("guide-notice")
-def guide_notice(s):
-    opened = s.wine.drive_c(OPENED_PAGE)
-    if os.path.exists(opened):
-        os.remove(opened)
-    s.launch(setting_text())
-    notice = [c for c in s.main_window()[1] if c.cls.lower() == "syslink"][0]
-    s.click_control(notice)
-    wait_for(lambda: os.path.exists(opened) and open(opened, "rb").read() == GUIDE_PAGE, 20,
-             "a click on the notice to open the guide beside the exe")
-    s.end_case()
-    os.rename(s.guide_path, s.guide_path + ".away")
-    try:
-        s.launch(KEEP)
-        check_notice(s, [c for c in s.main_window()[1] if c.cls.lower() == "syslink"][0], guide=False)
-    finally:
-        os.rename(s.guide_path + ".away", s.guide_path)
 
 
 @case("hide-arguments")
