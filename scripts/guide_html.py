@@ -42,7 +42,7 @@ nav.toc ul {{ margin: 0.3em 0; padding-left: 1.5em; }}
 code {{ font-family: Consolas, "Noto Sans Mono CJK JP", monospace; background: #f2f2f2; padding: 0 0.25em;
        overflow-wrap: anywhere; }}
 img {{ max-width: 100%; height: auto; border: 1px solid #ccc; }}
-pre {{ background: #f2f2f2; padding: 0.5em 1em; overflow-x: auto; }}
+pre {{ background: #f2f2f2; padding: 0.5em 1em; white-space: pre-wrap; overflow-wrap: anywhere; }}
 pre code {{ padding: 0; }}
 table {{ border-collapse: collapse; }}
 th, td {{ border: 1px solid #ccc; padding: 0.2em 0.6em; text-align: left; vertical-align: top; }}
