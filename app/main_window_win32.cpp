@@ -29,9 +29,6 @@ namespace {
 
 const DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 
-const wchar_t NOTICE_TEXT[] =
-    L"最新版と使い方: <a href=\"https://lumbrix.example.org/\">https://lumbrix.example.org/</a>";
-
 // Long enough for a shortcut written to a slow drive, short enough that an
 // exit never hangs on a dead one.
 const DWORD STARTUP_EXIT_WAIT_MS = 10000;
@@ -144,7 +141,12 @@ SIZE ButtonIdealSize(HWND button)
 
 void CreateNotice(HWND window)
 {
-    NoticeLink = CreateChild(window, WC_LINK, NOTICE_TEXT, CHILD_STYLE, 0, 0, 0);
+    wchar_t* text = NULL;
+    NewGuideNotice(&text);
+    NoticeLink = CreateChild(window, WC_LINK, text != NULL ? text : L"", CHILD_STYLE, 0, 0, 0);
+    if (text != NULL) {
+        HeapFree(GetProcessHeap(), 0, text);
+    }
 }
 
 void CreateOptionCheckboxes(HWND window)

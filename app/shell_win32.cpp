@@ -1,10 +1,41 @@
 #include <windows.h>
 #include <shellapi.h>
+#include <commctrl.h>
 #include <wtsapi32.h>
 
 #include "app/shell_win32.h"
 
+#include "res/version.h"
+#include "settings/settings_win32.h"
+
 namespace {
+
+const wchar_t GUIDE_TITLE[] = L"使い方ガイド（Lumbrix " LUMBRIX_VERSION L"）";
+// Without the file beside the executable (copied alone from the zip).
+const wchar_t GUIDE_ELSEWHERE[] = L"使い方ガイド（Lumbrix " LUMBRIX_VERSION L"）は配布 zip の guide-ja.html です";
+const wchar_t LINK_OPEN[] = L"<a href=\"";
+const wchar_t LINK_MIDDLE[] = L"\">";
+const wchar_t LINK_CLOSE[] = L"</a>";
+
+wchar_t* NewText(const wchar_t* const parts[], size_t count)
+{
+    size_t units = 1;
+    for (size_t i = 0; i < count; ++i) {
+        units += lstrlenW(parts[i]);
+    }
+    wchar_t* text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
+    if (text == NULL) {
+        return NULL;
+    }
+    wchar_t* end = text;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t length = lstrlenW(parts[i]);
+        CopyMemory(end, parts[i], length * sizeof(wchar_t));
+        end += length;
+    }
+    *end = L'\0';
+    return text;
+}
 
 // wtsapi32 is no known DLL: imported, it would be looked for beside the exe
 // first, so it is loaded from the system folder only, while it is needed.
@@ -44,6 +75,30 @@ void OpenLinkInBackground(const wchar_t* url)
         return;
     }
     CloseHandle(thread);
+}
+
+bool NewGuideNotice(wchar_t** text)
+{
+    wchar_t* guide = NULL;
+    wchar_t* notice = NULL;
+    // The link hands its target back in a buffer of L_MAX_URL_LENGTH units;
+    // a longer path would arrive cut short. Paths hold no '"', so the
+    // attribute cannot end early.
+    if (GetGuidePath(&guide) && static_cast<size_t>(lstrlenW(guide)) < L_MAX_URL_LENGTH) {
+        const wchar_t* const parts[] = {LINK_OPEN, guide, LINK_MIDDLE, GUIDE_TITLE, LINK_CLOSE};
+        notice = NewText(parts, ARRAYSIZE(parts));
+    } else {
+        const wchar_t* const parts[] = {GUIDE_ELSEWHERE};
+        notice = NewText(parts, ARRAYSIZE(parts));
+    }
+    if (guide != NULL) {
+        HeapFree(GetProcessHeap(), 0, guide);
+    }
+    if (notice == NULL) {
+        return false;
+    }
+    *text = notice;
+    return true;
 }
 
 void WatchSession(HWND window)

@@ -9,6 +9,15 @@
 // ShellExecuteW can take seconds while a browser starts. Nothing is reported.
 void OpenLinkInBackground(const wchar_t* url);
 
+// The settings window's notice line in SysLink mark-up: a link to the guide
+// beside the executable (GetGuidePath) while that file is there, else the
+// same words as plain text that say where the guide comes from, never a link
+// that leads nowhere. Newly allocated on the process heap into *text (preset
+// to null), freed by the caller with HeapFree; false, with *text untouched,
+// when memory fails. Asks the disk: for the window's creation, before the
+// hook is installed.
+bool NewGuideNotice(wchar_t** text);
+
 // Asks for WM_WTSSESSION_CHANGE at `window` (locks, unlocks, connections of
 // this session), and stops asking before the window goes.
 void WatchSession(HWND window);

@@ -1,7 +1,7 @@
 # The release archive. `cmake --build --preset windows --target package`
 # writes Lumbrix-<version>-win64.zip and Lumbrix-<version>-win64.zip.sha256
-# into the build folder: lumbrix.exe as built, and the Japanese guide as one
-# HTML file.
+# into the build folder: lumbrix.exe as built, the Japanese guide as one
+# HTML file, and the licence as LICENSE.txt.
 
 set(GUIDE_SOURCE ${PROJECT_SOURCE_DIR}/docs/ja/guide.md)
 set(GUIDE_HTML ${PROJECT_BINARY_DIR}/guide-ja.html)
@@ -9,13 +9,17 @@ set(GUIDE_HTML ${PROJECT_BINARY_DIR}/guide-ja.html)
 # python3 earlier on PATH (pyenv, a virtualenv) may lack it.
 add_custom_command(OUTPUT ${GUIDE_HTML}
     COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/scripts/guide_html.py ${GUIDE_SOURCE} ${GUIDE_HTML}
+        ${PROJECT_VERSION}
     DEPENDS ${GUIDE_SOURCE} ${PROJECT_SOURCE_DIR}/docs/ja/settings-window.png
         ${PROJECT_SOURCE_DIR}/scripts/guide_html.py
     VERBATIM)
 add_custom_target(guide ALL DEPENDS ${GUIDE_HTML})
 
+# CRLF, which every Notepad shows as lines; the text has no @ to replace.
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+
 install(TARGETS lumbrix RUNTIME DESTINATION .)
-install(FILES ${GUIDE_HTML} DESTINATION .)
+install(FILES ${GUIDE_HTML} ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME Lumbrix-${PROJECT_VERSION}-win64)

@@ -15,7 +15,8 @@ packages=(
     libxtst-dev            # XTEST for the end-to-end runner
     python3                # the end-to-end runner (standard library only)
     python3-markdown       # the guide rendered to HTML for the release zip
-    unzip                  # reading the release zip back in its check
+    chromium               # the guide's page drawn to a picture by the release check
+    unzip binutils         # reading the release zip and the exe's texts back in its check
     valgrind               # instruction counts of the hook
 )
 

@@ -4,7 +4,9 @@
 # it). Saves a screenshot of the settings window as build/lumbrix-window.png,
 # then waits until the program ends (its Exit button or tray menu, or Ctrl+C
 # here). With --exit-after-screenshot it stops the program once the picture
-# is taken.
+# is taken. --dpi N sets the prefix's display scale (96, 120, 144 or 192;
+# 96 when not given), the way Windows' scale setting does: the guide's
+# picture is taken at 192, to be shown at half size.
 #
 # Wine gets a prefix of its own, build/wine (LUMBRIX_WINEPREFIX overrides it),
 # and a Japanese locale so that the window's texts render.
@@ -12,21 +14,31 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-exit_after_screenshot=0
-case "${1:-}" in
-"") ;;
---exit-after-screenshot) exit_after_screenshot=1 ;;
-*)
-    echo "usage: $0 [--exit-after-screenshot]" >&2
+usage() {
+    echo "usage: $0 [--dpi 96|120|144|192] [--exit-after-screenshot]" >&2
     exit 2
-    ;;
-esac
+}
+exit_after_screenshot=0
+dpi=96
+while (($#)); do
+    case "$1" in
+    --exit-after-screenshot) exit_after_screenshot=1 ;;
+    --dpi)
+        [[ "${2:-}" =~ ^(96|120|144|192)$ ]] || usage
+        dpi=$2
+        shift
+        ;;
+    *) usage ;;
+    esac
+    shift
+done
 
 bash scripts/deps.sh
 
 echo "== building lumbrix.exe"
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target lumbrix
+# The guide beside the exe, as in the release zip: the notice links to it.
+cmake --build --preset windows --target lumbrix guide
 exe=$root/build/windows/lumbrix.exe
 # The window title carries the version of project() in CMakeLists.txt.
 title="Lumbrix $(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt)"
@@ -100,6 +112,16 @@ if [ "$own_display" -eq 1 ]; then
     wine reg add "$x11_driver" /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 else
     wine reg delete "$x11_driver" /v Managed /f >/dev/null 2>&1 || true
+fi
+
+# The display scale as the end-to-end suite sets it: every process of the
+# prefix reads it afresh once the server has ended.
+desktop='HKCU\Control Panel\Desktop'
+if ! wine reg query "$desktop" /v LogPixels 2>/dev/null | tr -d '\r' | grep -qi "LogPixels.*REG_DWORD.*0x$(printf %x "$dpi")\$"; then
+    echo "== display scale of the prefix: $dpi DPI"
+    wine reg add "$desktop" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    wineserver -k 2>/dev/null || true
+    wineserver -w
 fi
 
 echo "== starting lumbrix.exe"

@@ -25,6 +25,14 @@ const SettingKey SETTING_KEYS[] = {
 const wchar_t SETTINGS_FILE_NAME[] = L"\\setting";
 const size_t SETTINGS_FILE_NAME_UNITS = sizeof SETTINGS_FILE_NAME / sizeof SETTINGS_FILE_NAME[0];
 
+const wchar_t GUIDE_FILE_NAME[] = L"guide-ja.html";
+const size_t GUIDE_FILE_NAME_UNITS = sizeof GUIDE_FILE_NAME / sizeof GUIDE_FILE_NAME[0];
+
+bool NeedsSeparator(const wchar_t* folder, size_t folder_length)
+{
+    return folder_length == 0 || folder[folder_length - 1] != L'\\';
+}
+
 }  // namespace
 
 bool RewriteAfterLoad(SettingsLoad load)
@@ -132,4 +140,20 @@ void InitRemapSettings(RemapSettings& settings, const wchar_t* folder, size_t fo
     std::wmemcpy(settings.file_path, folder, folder_length);
     // The name's array carries the terminator.
     std::wmemcpy(settings.file_path + folder_length, SETTINGS_FILE_NAME, SETTINGS_FILE_NAME_UNITS);
+}
+
+size_t GuidePathUnits(const wchar_t* folder, size_t folder_length)
+{
+    return folder_length + (NeedsSeparator(folder, folder_length) ? 1 : 0) + GUIDE_FILE_NAME_UNITS;
+}
+
+void FormatGuidePath(wchar_t* out, const wchar_t* folder, size_t folder_length)
+{
+    std::wmemcpy(out, folder, folder_length);
+    size_t length = folder_length;
+    if (NeedsSeparator(folder, folder_length)) {
+        out[length++] = L'\\';
+    }
+    // The name's array carries the terminator.
+    std::wmemcpy(out + length, GUIDE_FILE_NAME, GUIDE_FILE_NAME_UNITS);
 }

@@ -63,3 +63,13 @@ size_t RemapSettingsSize(size_t folder_length);
 // off, file_path = folder + "\setting" (a drive root thus gets a doubled
 // backslash, which the file system accepts).
 void InitRemapSettings(RemapSettings& settings, const wchar_t* folder, size_t folder_length);
+
+// Units, terminator included, of the path of the Japanese guide that ships
+// beside the executable, for the executable's folder as CutToFolder leaves it.
+size_t GuidePathUnits(const wchar_t* folder, size_t folder_length);
+
+// Writes folder + "\guide-ja.html" and its terminator into `out`, which has
+// room for exactly GuidePathUnits(folder, folder_length) units. Unlike the
+// settings path, a drive root keeps its single backslash: the path is shown
+// to the shell and may be shown to the user.
+void FormatGuidePath(wchar_t* out, const wchar_t* folder, size_t folder_length);

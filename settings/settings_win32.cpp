@@ -119,6 +119,32 @@ bool GetExecutablePath(wchar_t** path)
     return false;
 }
 
+bool GetGuidePath(wchar_t** path)
+{
+    HANDLE heap = GetProcessHeap();
+    wchar_t* executable_path = NULL;
+    if (!GetExecutablePath(&executable_path)) {
+        return false;
+    }
+    const size_t folder_length = CutToFolder(executable_path);
+    const size_t units = GuidePathUnits(executable_path, folder_length);
+    wchar_t* guide = static_cast<wchar_t*>(HeapAlloc(heap, 0, units * sizeof(wchar_t)));
+    if (guide != NULL) {
+        FormatGuidePath(guide, executable_path, folder_length);
+    }
+    HeapFree(heap, 0, executable_path);
+    if (guide == NULL) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(guide);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        HeapFree(heap, 0, guide);
+        return false;
+    }
+    *path = guide;
+    return true;
+}
+
 RemapSettings* CreateRemapSettings()
 {
     HANDLE heap = GetProcessHeap();

@@ -33,3 +33,10 @@ void SaveSettings(RemapSettings& settings);
 // into *path (preset to null by the caller, freed with HeapFree). False, with
 // *path untouched, on failure.
 bool GetExecutablePath(wchar_t** path);
+
+// The path of guide-ja.html beside the running executable, newly allocated
+// on the process heap into *path (preset to null by the caller, freed with
+// HeapFree), when that file is there now. False, with *path untouched, when
+// it is not or the path cannot be found. Asks the disk: call it where a wait
+// holds up no keyboard hook.
+bool GetGuidePath(wchar_t** path);

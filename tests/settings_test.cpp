@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 
 #include "settings/settings_text.h"
@@ -200,16 +201,20 @@ TEST(CutToFolder, LikeRemovingTheFileSpec)
     }
 }
 
-TEST(SettingsPath, FolderBackslashSettingInAnExactlySizedRecord)
+TEST(SettingsPath, FolderBackslashSettingAndGuideInExactlySizedBuffers)
 {
     struct {
         std::wstring executable;
         std::wstring file_path;
+        std::wstring guide_path;
     } cases[] = {
-        {L"C:\\tools\\lumbrix.exe", L"C:\\tools\\setting"},
-        {L"C:\\lumbrix.exe", L"C:\\\\setting"},  // a drive root doubles the backslash
-        {L"\\\\server\\share\\lumbrix.exe", L"\\\\server\\share\\setting"},
-        {L"C:\\" + std::wstring(300, L'd') + L"\\lumbrix.exe", L"C:\\" + std::wstring(300, L'd') + L"\\setting"},
+        {L"C:\\tools\\lumbrix.exe", L"C:\\tools\\setting", L"C:\\tools\\guide-ja.html"},
+        // A drive root doubles the settings path's backslash, not the guide's.
+        {L"C:\\lumbrix.exe", L"C:\\\\setting", L"C:\\guide-ja.html"},
+        {L"\\\\server\\share\\lumbrix.exe", L"\\\\server\\share\\setting", L"\\\\server\\share\\guide-ja.html"},
+        {L"\\\\?\\C:\\lumbrix.exe", L"\\\\?\\C:\\\\setting", L"\\\\?\\C:\\guide-ja.html"},
+        {L"C:\\" + std::wstring(300, L'd') + L"\\lumbrix.exe", L"C:\\" + std::wstring(300, L'd') + L"\\setting",
+         L"C:\\" + std::wstring(300, L'd') + L"\\guide-ja.html"},
     };
     for (const auto& c : cases) {
         std::wstring path = c.executable;
@@ -223,5 +228,11 @@ TEST(SettingsPath, FolderBackslashSettingInAnExactlySizedRecord)
         EXPECT_EQ(Flags(*settings), "0000");
         EXPECT_EQ(std::wstring(settings->file_path), c.file_path);
         std::free(settings);
+
+        const size_t units = GuidePathUnits(path.c_str(), folder_length);
+        EXPECT_EQ(units, c.guide_path.size() + 1);
+        std::unique_ptr<wchar_t[]> guide(new wchar_t[units]);
+        FormatGuidePath(guide.get(), path.c_str(), folder_length);
+        EXPECT_EQ(std::wstring(guide.get()), c.guide_path);
     }
 }

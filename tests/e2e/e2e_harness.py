@@ -71,6 +71,9 @@ KB_KEY, KB_AUTO_REPEAT_MODE, AUTO_REPEAT_MODE_ON = 1 << 6, 1 << 7, 1
 # Windows repeats them too: CapsLock, left and right Alt and Ctrl.
 REPEATING_MODIFIERS = (66, 64, 108, 37, 105)
 
+# Where, on drive C:, the prefix copies a page that the shell is asked to open.
+OPENED_PAGE = "opened-page.html"
+
 
 class _XKeyboardControl(ctypes.Structure):
     _fields_ = [(name, ctypes.c_int) for name in (
@@ -280,6 +283,13 @@ class Wine:
         subprocess.run([self.wine, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
                         "/t", "REG_SZ", "/d", "N", "/f"], env=self.env, timeout=60, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Opening an HTML page copies it to OPENED_PAGE instead of starting a
+        # browser: the cases see which file a link opened.
+        for key, value in ((r"HKLM\Software\Classes\.html", "LumbrixE2E.page"),
+                           (r"HKLM\Software\Classes\LumbrixE2E.page\shell\open\command",
+                            r'C:\windows\system32\cmd.exe /c copy /y "%%1" C:\%s' % OPENED_PAGE)):
+            subprocess.run([self.wine, "reg", "add", key, "/ve", "/d", value, "/f"], env=self.env, timeout=60,
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Explorer, which keeps the tray, started with the boot: it must read
         # the setting afresh too.
         self.stop_server()

@@ -6,9 +6,10 @@ own (:93 to :96, whichever is free). Keys and clicks enter through XTEST as a
 keyboard and a mouse would deliver them; the key probe (key_probe.exe) sits in
 front of the program's hook and in the focused window and records what the
 hook chain and the application see. Each case writes the `setting` file
-beside a scratch copy of lumbrix.exe before starting it.
+beside a scratch copy of lumbrix.exe, which has a guide-ja.html beside it as
+in the release zip, before starting it.
 
-Usage: run_e2e.py --lumbrix EXE --probe EXE --out DIR [--only NAME ...]
+Usage: run_e2e.py --lumbrix EXE --probe EXE --version X.Y --out DIR [--only NAME ...]
 The settings window's screenshot lands in DIR; so do the probe logs of a
 failed case.
 """
@@ -27,8 +28,8 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e_harness import (PROBE_TAG, Display, Failure, Hook, Msg, Probe, Wine, is_down,  # noqa: E402
-                         is_injected, parse_window, wait_for)
+from e2e_harness import (OPENED_PAGE, PROBE_TAG, Display, Failure, Hook, Msg, Probe, Wine,  # noqa: E402
+                         is_down, is_injected, parse_window, wait_for)
 
 # The whole run stays well inside CTest's ten minutes.
 RUN_LIMIT_S = 540
@@ -167,8 +168,9 @@ KEEP = object()
 # ---- a session: one display, one prefix, one scratch folder --------------------------
 
 class Session:
-    def __init__(self, lumbrix, probe, out):
+    def __init__(self, lumbrix, probe, version, out):
         self.lumbrix_source = lumbrix
+        self.version = version
         self.probe_source = probe
         self.out = out
         self.workdir = tempfile.mkdtemp(prefix="e2e-run-", dir="/tmp")
@@ -196,6 +198,8 @@ class Session:
         self.folder = self.wine.drive_c("e2e")
         os.makedirs(self.folder)
         shutil.copy(self.lumbrix_source, os.path.join(self.folder, "lumbrix.exe"))
+        with open(self.guide_path, "wb") as out:
+            out.write(GUIDE_PAGE)
         shutil.copy(self.probe_source, self.wine.drive_c("key_probe.exe"))
 
     def close(self):
@@ -210,6 +214,10 @@ class Session:
     @property
     def exe(self):
         return "C:\\e2e\\lumbrix.exe"
+
+    @property
+    def guide_path(self):
+        return os.path.join(self.folder, "guide-ja.html")
 
     @property
     def setting_path(self):
@@ -682,10 +690,26 @@ OPTION_BOXES = [  # id, text, row
 WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_THICKFRAME = 0xC00000, 0x80000, 0x20000, 0x10000, 0x40000
 
 
+GUIDE_PAGE = b"<!DOCTYPE html><title>guide</title>"
+GUIDE_TARGET = "C:\\e2e\\guide-ja.html"
+
+
 def check_box_states(s, states):
     window, children = s.main_window()
     actual = {c.id: c.check for c in children if c.cls.lower() == "button" and c.id in states}
     expect(actual, states, "check states of the option boxes (id: state)")
+
+
+def check_notice(s, notice, guide=True):
+    """The notice links to the guide beside the exe, or, without it, names it as plain text."""
+    if guide:
+        link = re.fullmatch(r'<a href="([^"]+)">[^<>]+</a>', notice.text)
+        expect(link and link.group(1), GUIDE_TARGET, "the notice's one link leads to the guide beside the exe: %r"
+               % notice.text)
+    else:
+        expect_true("<" not in notice.text and "guide-ja.html" in notice.text,
+                    "without a guide beside the exe the notice is no link and names the file: %r" % notice.text)
+    expect_true("Lumbrix " + s.version in notice.text, "the notice names the version: %r" % notice.text)
 
 
 def check_window_layout(s, dpi=96):
@@ -704,7 +728,7 @@ def check_window_layout(s, dpi=96):
     if dpi != 96:
         return
     expect((window.text, window.left, window.top, window.right - window.left, window.bottom - window.top),
-           ("Lumbrix 0.2", 0, 0, 440, 240), "title, position and size of the settings window")
+           ("Lumbrix " + s.version, 0, 0, 440, 240), "title, position and size of the settings window")
     expect(window.style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
            WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, "caption, system menu and minimise button only")
     expect(window.visible, 1, "the window is shown")
@@ -734,8 +758,26 @@ def check_window_layout(s, dpi=96):
     expect((notice.id, hex(notice.style), y), (0, hex(0x50010000), window.client_h - 20), "notice: id, style, y")
     expect_true(0 < width <= window.client_w and height > 0, "the notice has no one-line size: %r" % (place(notice),))
     expect(x, int((window.client_w - width) / 2), "the notice is centred")
-    expect_true(re.fullmatch(r'[^<>]*<a href="[^"]+">[^<>]+</a>[^<>]*', notice.text),
-                "the notice is not one line with one link: %r" % notice.text)
+    check_notice(s, notice)
+
+
+@case("guide-notice")
+def guide_notice(s):
+    opened = s.wine.drive_c(OPENED_PAGE)
+    if os.path.exists(opened):
+        os.remove(opened)
+    s.launch(setting_text())
+    notice = [c for c in s.main_window()[1] if c.cls.lower() == "syslink"][0]
+    s.click_control(notice)
+    wait_for(lambda: os.path.exists(opened) and open(opened, "rb").read() == GUIDE_PAGE, 20,
+             "a click on the notice to open the guide beside the exe")
+    s.end_case()
+    os.rename(s.guide_path, s.guide_path + ".away")
+    try:
+        s.launch(KEEP)
+        check_notice(s, [c for c in s.main_window()[1] if c.cls.lower() == "syslink"][0], guide=False)
+    finally:
+        os.rename(s.guide_path + ".away", s.guide_path)
 
 
 @case("setting-missing")
@@ -1226,6 +1268,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--lumbrix", required=True)
     parser.add_argument("--probe", required=True)
+    parser.add_argument("--version", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--only", nargs="*")
     options = parser.parse_args()
@@ -1242,7 +1285,7 @@ def main():
 
     started = time.monotonic()
     failures = []
-    session = Session(options.lumbrix, options.probe, options.out)
+    session = Session(options.lumbrix, options.probe, options.version, options.out)
     try:
         session.start()
         print("display %s, prefix %s, ready in %.1f s" % (session.display.name, session.wine.prefix,
