@@ -77,6 +77,33 @@ EngineAction DecidePowerEvent(uintptr_t event)
     return event == PBT_APMRESUMEAUTOMATIC ? EngineResetRearm : EngineNothing;
 }
 
+HookWatchAction WatchRawKey(HookWatch& watch, uint32_t hook_calls, bool foreground_blind)
+{
+    const bool silent = hook_calls == watch.hook_calls;
+    watch.hook_calls = hook_calls;
+    if (watch.armed || !silent || foreground_blind) {
+        return HookWatchNothing;
+    }
+    watch.armed = true;
+    watch.armed_calls = hook_calls;
+    return HookWatchArm;
+}
+
+HookWatchAction WatchTimerFired(HookWatch& watch, uint32_t hook_calls, bool foreground_blind)
+{
+    if (!foreground_blind && hook_calls == watch.armed_calls) {
+        watch.armed = false;
+        watch.hook_calls = hook_calls;
+        return HookWatchRearm;
+    }
+    if (!foreground_blind && hook_calls == watch.hook_calls) {
+        watch.armed_calls = hook_calls;
+        return HookWatchArm;
+    }
+    watch.armed = false;
+    return HookWatchNothing;
+}
+
 bool KeepTryingTrayIcon(uint32_t attempts)
 {
     return attempts <= TRAY_RETRY_ATTEMPTS;

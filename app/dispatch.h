@@ -70,6 +70,9 @@ const uint32_t IDM_EXIT = 101;
 const uint32_t TRAY_ICON_ID = 1000;
 const uint32_t WM_TRAYICON = WM_USER + 1000;
 
+// The startup shortcut's worker reports here whether the shortcut exists.
+const uint32_t WM_STARTUP_SHORTCUT = WM_USER + 1001;
+
 enum CommandAction {
     CommandNothing,
     CommandOptionOn,        // the box's switch becomes 1, applied and saved
@@ -90,6 +93,39 @@ enum EngineAction {
     EngineReset,       // key releases are made where the hook never sees them
     EngineResetRearm,  // as EngineReset, and the hook may have been dropped
 };
+
+// The keyboard hook's watchdog. Windows removes a hook without notice when
+// one call answers too late, and says nothing. Raw keyboard input reaches the
+// window past the hook chain: a raw key event after which the hook is still
+// not called means that the hook is gone. The hook counts its calls; the
+// window compares that count at each raw key event and when the check timer
+// fires. With no key pressed nothing wakes.
+struct HookWatch {
+    uint32_t hook_calls;   // the hook's count at the last raw key event
+    uint32_t armed_calls;  // and when the check timer was armed
+    bool armed;            // the check timer runs
+};
+
+// Long enough for a hook call still on its way behind its raw event.
+const uint32_t HOOK_WATCH_TIMER_ID = 2;
+const uint32_t HOOK_WATCH_MS = 300;
+
+enum HookWatchAction {
+    HookWatchNothing,  // the check timer is not needed (killed when it fired)
+    HookWatchArm,      // the check timer runs (on) for another period
+    HookWatchRearm,    // kill the timer; reset the engine and install the hook anew
+};
+
+// A raw keyboard event: HookWatchArm when the hook has not been called since
+// the previous raw event, the timer is not armed yet, and the foreground
+// window is one whose keys the hook sees; else HookWatchNothing.
+HookWatchAction WatchRawKey(HookWatch& watch, uint32_t hook_calls, bool foreground_blind);
+
+// The check timer fired. HookWatchRearm when the hook has not been called
+// for a whole period; HookWatchArm when it has, but not since a later raw
+// event, which then gets its own period; else HookWatchNothing. Nothing
+// either while the foreground is blind to the hook.
+HookWatchAction WatchTimerFired(HookWatch& watch, uint32_t hook_calls, bool foreground_blind);
 
 // The tray icon is added again on a timer while the shell refuses it (at
 // logon it may not take icons yet, and no "TaskbarCreated" follows).

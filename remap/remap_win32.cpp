@@ -7,6 +7,7 @@
 #include "remap/remap_options.h"
 
 HHOOK KeyboardHookHandle;
+uint32_t KeyboardHookCalls;
 
 namespace {
 
@@ -93,6 +94,7 @@ void CancelHoldTimer(uintptr_t timer_id)
 
 LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
 {
+    ++KeyboardHookCalls;
     // Below zero the event is not ours to read: lParam is left untouched.
     if (nCode >= 0) {
         const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
@@ -139,4 +141,33 @@ void StopWatchingForeground()
 {
     UnhookWinEvent(ForegroundHook);
     ForegroundHook = NULL;
+}
+
+void WatchRawKeyboard(HWND window)
+{
+    RAWINPUTDEVICE keyboard;
+    keyboard.usUsagePage = 0x01;  // generic desktop controls
+    keyboard.usUsage = 0x06;      // keyboard
+    keyboard.dwFlags = RIDEV_INPUTSINK;
+    keyboard.hwndTarget = window;
+    RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
+}
+
+void StopWatchingRawKeyboard()
+{
+    RAWINPUTDEVICE keyboard;
+    keyboard.usUsagePage = 0x01;
+    keyboard.usUsage = 0x06;
+    keyboard.dwFlags = RIDEV_REMOVE;
+    keyboard.hwndTarget = NULL;
+    RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
+}
+
+bool IsRawKeyboardEvent(LPARAM input)
+{
+    RAWINPUTHEADER header;
+    UINT size = sizeof header;
+    return GetRawInputData(reinterpret_cast<HRAWINPUT>(input), RID_HEADER, &header, &size, sizeof header) ==
+               sizeof header &&
+           header.dwType == RIM_TYPEKEYBOARD;
 }
