@@ -125,6 +125,46 @@ TEST(EngineEvents, SessionPowerAndTrayRetry)
     EXPECT_FALSE(KeepTryingTrayIcon(61)) << "two minutes at 2 s are enough";
 }
 
+TEST(HookWatch, ARawKeyTheHookNeverSawRearmsOnce)
+{
+    // Steps: 'k' a raw key event, 't' the check timer, '+' a hook call;
+    // then what the raw events and timers asked for, in order.
+    struct Case {
+        const char* steps;
+        std::vector<HookWatchAction> actions;
+        const char* note;
+    };
+    const HookWatchAction N = HookWatchNothing, A = HookWatchArm, R = HookWatchRearm;
+    const Case cases[] = {
+        {"+k+k+k", {N, N, N}, "a hook call before each raw event"},
+        {"k+k+k+", {A, N, N}, "each raw event before its hook call; the first has no earlier call"},
+        {"+kk+t", {N, A, N}, "a hook call on its way when the timer was armed"},
+        {"+kkt", {N, A, R}, "the hook silent for a whole period"},
+        {"+kkkt", {N, A, N, R}, "armed once"},
+        {"+kk+kt+t", {N, A, N, A, N}, "a raw event after the hook's last call gets a period of its own"},
+        {"+kk+ktt", {N, A, N, A, R}, "that event never seen"},
+        {"+kktk+t", {N, A, R, A, N}, "the new hook is watched as the old one was"},
+    };
+    for (const Case& c : cases) {
+        HookWatch watch{};
+        uint32_t calls = 0;
+        std::vector<HookWatchAction> actions;
+        for (const char* step = c.steps; *step; ++step) {
+            if (*step == '+') {
+                ++calls;
+            } else {
+                actions.push_back(*step == 'k' ? WatchRawKey(watch, calls, false) : WatchTimerFired(watch, calls, false));
+            }
+        }
+        EXPECT_EQ(actions, c.actions) << c.steps << ": " << c.note;
+    }
+    HookWatch watch{};
+    EXPECT_EQ(WatchRawKey(watch, 0, true), HookWatchNothing) << "keys typed where the hook cannot see";
+    EXPECT_EQ(WatchRawKey(watch, 0, false), HookWatchArm);
+    EXPECT_EQ(WatchTimerFired(watch, 0, true), HookWatchNothing) << "the focus went where the hook cannot see";
+    EXPECT_EQ(WatchRawKey(watch, 0, false), HookWatchArm);
+}
+
 namespace {
 
 bool HiddenWith(std::vector<const wchar_t*> arguments)

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "settings/settings_save.h"
 #include "settings/settings_text.h"
 
 namespace {
@@ -224,4 +225,22 @@ TEST(SettingsPath, FolderBackslashSettingInAnExactlySizedRecord)
         EXPECT_EQ(std::wstring(settings->file_path), c.file_path);
         std::free(settings);
     }
+}
+
+TEST(SaveQueue, OneSaverAndTheNewestSwitchesWin)
+{
+    SaveQueue queue{};
+    char text[SETTINGS_TEXT_CAPACITY];
+    char expected[SETTINGS_TEXT_CAPACITY];
+    EXPECT_TRUE(QueueSave(queue, WithFlags("1000"))) << "no saver at work: start one";
+    EXPECT_EQ(TakeSave(queue, text), FormatSettings(WithFlags("1000"), expected));
+    EXPECT_STREQ(text, expected);
+    // Clicks while it writes: no second saver, one more save, of the newest.
+    EXPECT_FALSE(QueueSave(queue, WithFlags("1100")));
+    EXPECT_FALSE(QueueSave(queue, WithFlags("1101")));
+    EXPECT_EQ(TakeSave(queue, text), 63);
+    FormatSettings(WithFlags("1101"), expected);
+    EXPECT_STREQ(text, expected);
+    EXPECT_EQ(TakeSave(queue, text), 0) << "nothing left: the saver stops";
+    EXPECT_TRUE(QueueSave(queue, WithFlags("0000"))) << "the next click starts a saver again";
 }
