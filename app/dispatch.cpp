@@ -77,27 +77,38 @@ EngineAction DecidePowerEvent(uintptr_t event)
     return event == PBT_APMRESUMEAUTOMATIC ? EngineResetRearm : EngineNothing;
 }
 
-HookWatchAction WatchRawKey(HookWatch& watch, uint32_t hook_calls, bool foreground_blind)
+namespace {
+
+// Whether the hook's last event came no earlier than the raw one.
+bool SeenByHook(uint32_t hook_time, uint32_t raw_time)
 {
-    const bool silent = hook_calls == watch.hook_calls;
-    watch.hook_calls = hook_calls;
-    if (watch.armed || !silent || foreground_blind) {
+    return static_cast<int32_t>(hook_time - raw_time) >= 0;
+}
+
+}  // namespace
+
+HookWatchAction WatchRawKey(HookWatch& watch, uint32_t raw_time, uint32_t hook_time, bool foreground_blind)
+{
+    if (foreground_blind || SeenByHook(hook_time, raw_time)) {
+        return HookWatchNothing;
+    }
+    watch.raw_time = raw_time;
+    if (watch.armed) {
         return HookWatchNothing;
     }
     watch.armed = true;
-    watch.armed_calls = hook_calls;
+    watch.armed_time = raw_time;
     return HookWatchArm;
 }
 
-HookWatchAction WatchTimerFired(HookWatch& watch, uint32_t hook_calls, bool foreground_blind)
+HookWatchAction WatchTimerFired(HookWatch& watch, uint32_t hook_time, bool foreground_blind)
 {
-    if (!foreground_blind && hook_calls == watch.armed_calls) {
+    if (!foreground_blind && !SeenByHook(hook_time, watch.armed_time)) {
         watch.armed = false;
-        watch.hook_calls = hook_calls;
         return HookWatchRearm;
     }
-    if (!foreground_blind && hook_calls == watch.hook_calls) {
-        watch.armed_calls = hook_calls;
+    if (!foreground_blind && !SeenByHook(hook_time, watch.raw_time)) {
+        watch.armed_time = watch.raw_time;
         return HookWatchArm;
     }
     watch.armed = false;

@@ -96,14 +96,16 @@ enum EngineAction {
 
 // The keyboard hook's watchdog. Windows removes a hook without notice when
 // one call answers too late, and says nothing. Raw keyboard input reaches the
-// window past the hook chain: a raw key event after which the hook is still
-// not called means that the hook is gone. The hook counts its calls; the
-// window compares that count at each raw key event and when the check timer
-// fires. With no key pressed nothing wakes.
+// window past the hook chain: a raw key event that the hook has still not
+// been called for a while later means that the hook is gone. Both carry the
+// event's time (a tick count, which wraps): the hook keeps the time of the
+// last event it was called with, and the window compares it with each raw
+// event's time, and again when the check timer fires. A hook call may come
+// before its raw event or after it. With no key pressed nothing wakes.
 struct HookWatch {
-    uint32_t hook_calls;   // the hook's count at the last raw key event
-    uint32_t armed_calls;  // and when the check timer was armed
-    bool armed;            // the check timer runs
+    uint32_t armed_time;  // the raw event that armed the check timer
+    uint32_t raw_time;    // the latest raw event the hook had not been called for
+    bool armed;           // the check timer runs
 };
 
 // Long enough for a hook call still on its way behind its raw event.
@@ -116,16 +118,18 @@ enum HookWatchAction {
     HookWatchRearm,    // kill the timer; reset the engine and install the hook anew
 };
 
-// A raw keyboard event: HookWatchArm when the hook has not been called since
-// the previous raw event, the timer is not armed yet, and the foreground
-// window is one whose keys the hook sees; else HookWatchNothing.
-HookWatchAction WatchRawKey(HookWatch& watch, uint32_t hook_calls, bool foreground_blind);
+// A raw keyboard event of `raw_time`, the hook's last event of `hook_time`:
+// HookWatchArm when the hook has not been called for an event that late,
+// the timer is not armed yet and the foreground window is one whose keys the
+// hook sees; else HookWatchNothing.
+HookWatchAction WatchRawKey(HookWatch& watch, uint32_t raw_time, uint32_t hook_time, bool foreground_blind);
 
-// The check timer fired. HookWatchRearm when the hook has not been called
-// for a whole period; HookWatchArm when it has, but not since a later raw
-// event, which then gets its own period; else HookWatchNothing. Nothing
-// either while the foreground is blind to the hook.
-HookWatchAction WatchTimerFired(HookWatch& watch, uint32_t hook_calls, bool foreground_blind);
+// The check timer fired. HookWatchRearm when the hook has still not been
+// called for the raw event that armed it, a whole period later;
+// HookWatchArm when it has, but not for a later raw event, which then gets
+// its own period; else HookWatchNothing. Nothing either while the foreground
+// is blind to the hook.
+HookWatchAction WatchTimerFired(HookWatch& watch, uint32_t hook_time, bool foreground_blind);
 
 // The tray icon is added again on a timer while the shell refuses it (at
 // logon it may not take icons yet, and no "TaskbarCreated" follows).

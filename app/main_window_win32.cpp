@@ -387,19 +387,19 @@ void OnEngineEvent(EngineAction action)
     }
 }
 
-// A raw key the hook has not been called for since the previous one: the
-// hook gets a moment to catch up before it counts as dropped.
+// A raw key the hook has not been called for yet: the hook gets a moment to
+// catch up before it counts as dropped.
 void OnRawInput(HWND window, LPARAM lParam)
 {
-    if (IsRawKeyboardEvent(lParam) &&
-        WatchRawKey(KeyboardHookWatch, KeyboardHookCalls, ForegroundBlind()) == HookWatchArm) {
+    if (IsRawKeyboardEvent(lParam) && WatchRawKey(KeyboardHookWatch, static_cast<uint32_t>(GetMessageTime()),
+                                                  KeyboardHookTime, ForegroundBlind()) == HookWatchArm) {
         SetTimer(window, HOOK_WATCH_TIMER_ID, HOOK_WATCH_MS, NULL);
     }
 }
 
 void OnHookWatchTimer(HWND window)
 {
-    switch (WatchTimerFired(KeyboardHookWatch, KeyboardHookCalls, ForegroundBlind())) {
+    switch (WatchTimerFired(KeyboardHookWatch, KeyboardHookTime, ForegroundBlind())) {
     case HookWatchRearm:
         KillTimer(window, HOOK_WATCH_TIMER_ID);
         OnEngineEvent(EngineResetRearm);

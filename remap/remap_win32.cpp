@@ -7,7 +7,7 @@
 #include "remap/remap_options.h"
 
 HHOOK KeyboardHookHandle;
-uint32_t KeyboardHookCalls;
+uint32_t KeyboardHookTime;
 
 namespace {
 
@@ -94,10 +94,10 @@ void CancelHoldTimer(uintptr_t timer_id)
 
 LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
 {
-    ++KeyboardHookCalls;
-    // Below zero the event is not ours to read: lParam is left untouched.
+    const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+    KeyboardHookTime = key->time;
+    // Below zero the event is not ours to judge.
     if (nCode >= 0) {
-        const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
         HookKeyEvent event;
         event.code = nCode;
         event.message = wParam;

@@ -9,12 +9,12 @@
 // Null until installed; handed to CallNextHookEx on every passed event.
 extern HHOOK KeyboardHookHandle;
 
-// Calls of KeyboardHookProc so far, on every path (wraps): the watchdog's
-// sign that Windows still calls the hook.
-extern uint32_t KeyboardHookCalls;
+// The time of the last event KeyboardHookProc was called with, stamped on
+// every path: the watchdog's sign that Windows still calls the hook.
+extern uint32_t KeyboardHookTime;
 
-// WH_KEYBOARD_LL procedure: counts the call, runs RemapKeyEvent, returns 1 to
-// swallow.
+// WH_KEYBOARD_LL procedure: stamps the event's time, runs RemapKeyEvent,
+// returns 1 to swallow.
 LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 
 // Installs the keyboard hook; when one is installed already, installs a new

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "app/dispatch.h"
@@ -127,8 +129,8 @@ TEST(EngineEvents, SessionPowerAndTrayRetry)
 
 TEST(HookWatch, ARawKeyTheHookNeverSawRearmsOnce)
 {
-    // Steps: 'k' a raw key event, 't' the check timer, '+' a hook call;
-    // then what the raw events and timers asked for, in order.
+    // Steps: "kT" a raw key event of time T, "hT" a hook call for an event of
+    // time T, "t" the check timer; then what the raw events and timers ask.
     struct Case {
         const char* steps;
         std::vector<HookWatchAction> actions;
@@ -136,33 +138,38 @@ TEST(HookWatch, ARawKeyTheHookNeverSawRearmsOnce)
     };
     const HookWatchAction N = HookWatchNothing, A = HookWatchArm, R = HookWatchRearm;
     const Case cases[] = {
-        {"+k+k+k", {N, N, N}, "a hook call before each raw event"},
-        {"k+k+k+", {A, N, N}, "each raw event before its hook call; the first has no earlier call"},
-        {"+kk+t", {N, A, N}, "a hook call on its way when the timer was armed"},
-        {"+kkt", {N, A, R}, "the hook silent for a whole period"},
-        {"+kkkt", {N, A, N, R}, "armed once"},
-        {"+kk+kt+t", {N, A, N, A, N}, "a raw event after the hook's last call gets a period of its own"},
-        {"+kk+ktt", {N, A, N, A, R}, "that event never seen"},
-        {"+kktk+t", {N, A, R, A, N}, "the new hook is watched as the old one was"},
+        {"h1 k1 h2 k2", {N, N}, "each hook call before its raw event"},
+        {"k1 h1 t", {A, N}, "a raw event before its hook call"},
+        {"h1 h2 h3 k1 k2 k3", {N, N, N}, "raw events that come after the calls for them and those after them"},
+        {"h1 k2 t", {A, R}, "the hook silent for a whole period"},
+        {"h1 k2 k3 t", {A, N, R}, "armed once"},
+        {"h1 k2 h2 k3 t h3 t", {A, N, A, N}, "a later unseen raw event gets a period of its own"},
+        {"h1 k2 h2 k3 t t", {A, N, A, R}, "that event never seen"},
+        {"h1 k2 t k3 h3 t", {A, R, A, N}, "the new hook is watched as the old one was"},
+        {"h4294967295 k0 h0 t", {A, N}, "tick counts wrap"},
+        {"h0 k4294967295", {N}, "an event before the wrap, seen after it"},
     };
     for (const Case& c : cases) {
         HookWatch watch{};
-        uint32_t calls = 0;
+        uint32_t hook_time = 0;
         std::vector<HookWatchAction> actions;
-        for (const char* step = c.steps; *step; ++step) {
-            if (*step == '+') {
-                ++calls;
+        std::istringstream steps(c.steps);
+        for (std::string step; steps >> step;) {
+            const uint32_t time = step.size() > 1 ? static_cast<uint32_t>(std::stoul(step.substr(1))) : 0;
+            if (step[0] == 'h') {
+                hook_time = time;
             } else {
-                actions.push_back(*step == 'k' ? WatchRawKey(watch, calls, false) : WatchTimerFired(watch, calls, false));
+                actions.push_back(step[0] == 'k' ? WatchRawKey(watch, time, hook_time, false)
+                                                 : WatchTimerFired(watch, hook_time, false));
             }
         }
         EXPECT_EQ(actions, c.actions) << c.steps << ": " << c.note;
     }
     HookWatch watch{};
-    EXPECT_EQ(WatchRawKey(watch, 0, true), HookWatchNothing) << "keys typed where the hook cannot see";
-    EXPECT_EQ(WatchRawKey(watch, 0, false), HookWatchArm);
+    EXPECT_EQ(WatchRawKey(watch, 1, 0, true), HookWatchNothing) << "keys typed where the hook cannot see";
+    EXPECT_EQ(WatchRawKey(watch, 1, 0, false), HookWatchArm);
     EXPECT_EQ(WatchTimerFired(watch, 0, true), HookWatchNothing) << "the focus went where the hook cannot see";
-    EXPECT_EQ(WatchRawKey(watch, 0, false), HookWatchArm);
+    EXPECT_EQ(WatchRawKey(watch, 2, 0, false), HookWatchArm);
 }
 
 namespace {

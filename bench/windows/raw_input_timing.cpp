@@ -43,7 +43,7 @@ LRESULT CALLBACK TimingWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     if (IsRawKeyboardEvent(lParam)) {
-        WatchRawKey(Watch, KeyboardHookCalls, ForegroundBlind());
+        WatchRawKey(Watch, static_cast<uint32_t>(GetMessageTime()), KeyboardHookTime, ForegroundBlind());
     }
     const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
     QueryPerformanceCounter(&end);
