@@ -77,6 +77,45 @@ EngineAction DecidePowerEvent(uintptr_t event)
     return event == PBT_APMRESUMEAUTOMATIC ? EngineResetRearm : EngineNothing;
 }
 
+namespace {
+
+// Whether the hook's last event came no earlier than the raw one, give or
+// take the slack.
+bool SeenByHook(uint32_t hook_time, uint32_t raw_time)
+{
+    return static_cast<int32_t>(hook_time - raw_time) >= -static_cast<int32_t>(HOOK_WATCH_SLACK_MS);
+}
+
+}  // namespace
+
+HookWatchAction WatchRawKey(HookWatch& watch, uint32_t raw_time, uint32_t hook_time, bool foreground_blind)
+{
+    if (foreground_blind || SeenByHook(hook_time, raw_time)) {
+        return HookWatchNothing;
+    }
+    watch.raw_time = raw_time;
+    if (watch.armed) {
+        return HookWatchNothing;
+    }
+    watch.armed = true;
+    watch.armed_time = raw_time;
+    return HookWatchArm;
+}
+
+HookWatchAction WatchTimerFired(HookWatch& watch, uint32_t hook_time, bool foreground_blind)
+{
+    if (!foreground_blind && !SeenByHook(hook_time, watch.armed_time)) {
+        watch.armed = false;
+        return HookWatchRearm;
+    }
+    if (!foreground_blind && !SeenByHook(hook_time, watch.raw_time)) {
+        watch.armed_time = watch.raw_time;
+        return HookWatchArm;
+    }
+    watch.armed = false;
+    return HookWatchNothing;
+}
+
 bool KeepTryingTrayIcon(uint32_t attempts)
 {
     return attempts <= TRAY_RETRY_ATTEMPTS;

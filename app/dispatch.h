@@ -70,6 +70,9 @@ const uint32_t IDM_EXIT = 101;
 const uint32_t TRAY_ICON_ID = 1000;
 const uint32_t WM_TRAYICON = WM_USER + 1000;
 
+// The startup shortcut's worker reports here whether the shortcut exists.
+const uint32_t WM_STARTUP_SHORTCUT = WM_USER + 1001;
+
 enum CommandAction {
     CommandNothing,
     CommandOptionOn,        // the box's switch becomes 1, applied and saved
@@ -90,6 +93,49 @@ enum EngineAction {
     EngineReset,       // key releases are made where the hook never sees them
     EngineResetRearm,  // as EngineReset, and the hook may have been dropped
 };
+
+// The keyboard hook's watchdog. Windows removes a hook without notice when
+// one call answers too late, and says nothing. Raw keyboard input reaches the
+// window past the hook chain: a raw key event that the hook has still not
+// been called for a while later means that the hook is gone. Both carry the
+// event's time (a tick count, which wraps): the hook keeps the time of the
+// last event it was called with, and the window compares it with each raw
+// event's time, and again when the check timer fires. A hook call may come
+// before its raw event or after it. With no key pressed nothing wakes.
+struct HookWatch {
+    uint32_t armed_time;  // the raw event that armed the check timer
+    uint32_t raw_time;    // the latest raw event the hook had not been called for
+    bool armed;           // the check timer runs
+};
+
+// Long enough for a hook call still on its way behind its raw event.
+const uint32_t HOOK_WATCH_TIMER_ID = 2;
+const uint32_t HOOK_WATCH_MS = 300;
+
+// How much later than the hook's event a raw event may be stamped and still
+// count as the same key: the two stamps need not come from one reading of
+// the clock, and a re-arm resets keys the user may still hold. A hook that
+// is gone stays silent for the keys after it; one of them is caught.
+const uint32_t HOOK_WATCH_SLACK_MS = 100;
+
+enum HookWatchAction {
+    HookWatchNothing,  // the check timer is not needed (killed when it fired)
+    HookWatchArm,      // the check timer runs (on) for another period
+    HookWatchRearm,    // kill the timer; reset the engine and install the hook anew
+};
+
+// A raw keyboard event of `raw_time`, the hook's last event of `hook_time`:
+// HookWatchArm when the hook has not been called for an event that late,
+// the timer is not armed yet and the foreground window is one whose keys the
+// hook sees; else HookWatchNothing.
+HookWatchAction WatchRawKey(HookWatch& watch, uint32_t raw_time, uint32_t hook_time, bool foreground_blind);
+
+// The check timer fired. HookWatchRearm when the hook has still not been
+// called for the raw event that armed it, a whole period later;
+// HookWatchArm when it has, but not for a later raw event, which then gets
+// its own period; else HookWatchNothing. Nothing either while the foreground
+// is blind to the hook.
+HookWatchAction WatchTimerFired(HookWatch& watch, uint32_t hook_time, bool foreground_blind);
 
 // The tray icon is added again on a timer while the shell refuses it (at
 // logon it may not take icons yet, and no "TaskbarCreated" follows).

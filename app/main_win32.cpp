@@ -9,14 +9,6 @@
 
 namespace {
 
-// A second launch hands over to the running instance and starts nothing.
-void BringForward(HWND running)
-{
-    ShowWindow(running, SW_SHOW);
-    UpdateWindow(running);
-    SetForegroundWindow(running);
-}
-
 bool HiddenByCommandLine()
 {
     int count = 0;
@@ -83,8 +75,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // system folder only.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     HWND running = FindWindowW(MAIN_WINDOW_CLASS, NULL);
+    // A second launch hands over to the running instance and starts nothing.
     if (running != NULL) {
-        BringForward(running);
+        ShowSettingsWindow(running);
         return 0;
     }
     const bool hidden = HiddenByCommandLine();

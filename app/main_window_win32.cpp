@@ -29,9 +29,12 @@ namespace {
 
 const DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 
-// Long enough for a shortcut written to a slow drive, short enough that an
-// exit never hangs on a dead one.
+// Long enough for a shortcut or a `setting` file written to a slow drive,
+// short enough that an exit never hangs on a dead one.
 const DWORD STARTUP_EXIT_WAIT_MS = 10000;
+const DWORD SETTINGS_EXIT_WAIT_MS = 5000;
+
+HookWatch KeyboardHookWatch;
 
 // The notice's id is 0 like the swap box's, so it is kept by handle.
 HWND NoticeLink;
@@ -96,6 +99,7 @@ void StartEngine(HWND window)
     ApplyOptions(*active_settings);
     InstallKeyboardHook();
     WatchForeground();
+    WatchRawKeyboard(window);
 }
 
 HFONT CreateCaptionFont(UINT dpi)
@@ -153,7 +157,7 @@ void CreateOptionCheckboxes(HWND window)
 {
     const RemapSettings& settings = *active_settings;
     const bool startup = WithStartupShortcut(PathFileExistsW) != 0;
-    TrackStartupShortcut(startup);
+    TrackStartupShortcut(window, WM_STARTUP_SHORTCUT, startup);
     OptionCheckboxes[IDC_CAPSLOCK_TO_CTRL] = CreateOptionCheckbox(
         window, IDC_CAPSLOCK_TO_CTRL, L"CapsLockキーをCtrlキーに置き換える", settings.capslock_to_ctrl);
     OptionCheckboxes[IDC_SEND_LANG] = CreateOptionCheckbox(
@@ -229,18 +233,12 @@ BOOL CALLBACK SetUiFont(HWND child, LPARAM)
     return TRUE;
 }
 
-void ShowSettingsWindow(HWND window)
-{
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
-}
-
 void SetOption(UINT id, int32_t value)
 {
     *OptionSwitch(*active_settings, id) = value;
     RemapSettings& applied = ApplyOptions(*active_settings);
     if (SettingsFileKnown) {
-        SaveSettings(applied);
+        SaveSettingsInBackground(applied);
     }
 }
 
@@ -260,6 +258,9 @@ void OnCreate(HWND window)
     UiFont = CreateCaptionFont(GetDpiForWindow(window));
     TrayMenu = CreateTrayMenu();
     TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+    // Run as administrator, the program would not hear from a restarted
+    // Explorer, which runs at a lower integrity level, and lose its icon.
+    ChangeWindowMessageFilterEx(window, TaskbarCreatedMessage, MSGFLT_ALLOW, NULL);
     AddTrayIcon(window);
     // Creation order is the Tab order: boxes top to bottom, Exit, the link.
     CreateOptionCheckboxes(window);
@@ -353,6 +354,8 @@ void OnClose(HWND window)
 // it holds is let go before.
 void OnDestroy(HWND window)
 {
+    StopWatchingRawKeyboard();
+    KillTimer(window, HOOK_WATCH_TIMER_ID);
     StopWatchingForeground();
     ResetEngine();
     RemoveKeyboardHook();
@@ -364,6 +367,7 @@ void OnDestroy(HWND window)
     Shell_NotifyIconW(NIM_DELETE, &data);
     DeleteObject(UiFont);
     FinishStartupShortcut(STARTUP_EXIT_WAIT_MS);
+    FinishSettingsSave(SETTINGS_EXIT_WAIT_MS);
     PostQuitMessage(0);
 }
 
@@ -378,14 +382,56 @@ void OnEngineEvent(EngineAction action)
     }
 }
 
+// A raw key the hook has not been called for yet: the hook gets a moment to
+// catch up before it counts as dropped.
+void OnRawInput(HWND window, LPARAM lParam)
+{
+    if (IsRawKeyboardEvent(lParam) && WatchRawKey(KeyboardHookWatch, static_cast<uint32_t>(GetMessageTime()),
+                                                  KeyboardHookTime, ForegroundBlind()) == HookWatchArm) {
+        SetTimer(window, HOOK_WATCH_TIMER_ID, HOOK_WATCH_MS, NULL);
+    }
+}
+
+void OnHookWatchTimer(HWND window)
+{
+    switch (WatchTimerFired(KeyboardHookWatch, KeyboardHookTime, ForegroundBlind())) {
+    case HookWatchRearm:
+        KillTimer(window, HOOK_WATCH_TIMER_ID);
+        OnEngineEvent(EngineResetRearm);
+        break;
+    case HookWatchNothing:
+        KillTimer(window, HOOK_WATCH_TIMER_ID);
+        break;
+    case HookWatchArm:
+        break;
+    }
+}
+
 void OnTimer(HWND window, WPARAM id)
 {
     if (id == TRAY_RETRY_TIMER_ID) {
         AddTrayIcon(window);
+    } else if (id == HOOK_WATCH_TIMER_ID) {
+        OnHookWatchTimer(window);
+    }
+}
+
+// Unless another click is on its way, the startup box shows what is there.
+void OnStartupShortcut(WPARAM exists, LPARAM wish)
+{
+    if (StartupReportIsLatest(wish)) {
+        SendMessageW(OptionCheckboxes[IDC_STARTUP], BM_SETCHECK, exists ? BST_CHECKED : BST_UNCHECKED, 0);
     }
 }
 
 }  // namespace
+
+void ShowSettingsWindow(HWND window)
+{
+    ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+}
 
 HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state)
 {
@@ -408,6 +454,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_TRAYICON:
         OnTrayIcon(window, wParam, lParam);
+        break;
+    case WM_STARTUP_SHORTCUT:
+        OnStartupShortcut(wParam, lParam);
+        break;
+    case WM_INPUT:
+        OnRawInput(window, lParam);
         break;
     case WM_WTSSESSION_CHANGE:
         OnEngineEvent(DecideSessionChange(wParam));

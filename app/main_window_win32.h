@@ -26,9 +26,17 @@ extern bool SettingsFileKnown;
 // created at its size for 96 DPI, is sized and laid out for its own DPI then
 // and again at WM_DPICHANGED; the focus it is given goes to the first box;
 // closing hides; session and power changes reset the engine (and re-arm its
-// hook after an unlock or a resume); WM_DESTROY releases what the engine
-// holds, stops it and posts the quit message.
+// hook after an unlock or a resume, or when raw keyboard input shows that
+// Windows stopped calling it); switch clicks are saved on a worker; the
+// startup box follows its worker's report; WM_DESTROY releases what the
+// engine holds, stops it, waits (bounded) for the workers and posts the quit
+// message.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Shows the settings window, restored when minimised, and brings it to the
+// front: for the tray icon, the tray menu and a second launch (from that
+// other process).
+void ShowSettingsWindow(HWND window);
 
 // One option box, checked when `state` is nonzero; placed with the other
 // controls once all exist.

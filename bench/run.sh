@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every figure of BENCHMARKS.md in one run, on a fresh clone: instructions per
 # key event, scaling with the length of the stream, footprint of lumbrix.exe,
-# the time a settings save holds the hook's thread, and the latency it adds
-# under Wine next to a bare yardstick hook.
+# the time a switch click's save holds the hook's thread, what the watchdog's
+# WM_INPUT costs that thread per key, and the latency Lumbrix adds under Wine
+# next to a bare yardstick hook.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,11 +22,12 @@ echo "== footprint"
 bash bench/footprint.sh
 
 echo
-echo "== the settings save (under Wine, in a scratch folder on $(df --output=source /tmp | tail -1))"
-cmake --build --preset windows --target save_timing >/dev/null
+echo "== the settings save and the watchdog's WM_INPUT (under Wine, in a scratch folder on $(df --output=source /tmp | tail -1))"
+cmake --build --preset windows --target save_timing raw_input_timing >/dev/null
 scratch=$(mktemp -d /tmp/save-timing-XXXXXX)
-cp build/windows/bench/save_timing.exe "$scratch/"
+cp build/windows/bench/save_timing.exe build/windows/bench/raw_input_timing.exe "$scratch/"
 (cd "$scratch" && WINEPREFIX="$scratch/prefix" WINEDEBUG=-all wine save_timing.exe 2>/dev/null)
+(cd "$scratch" && WINEPREFIX="$scratch/prefix" WINEDEBUG=-all xvfb-run -a wine raw_input_timing.exe 2>/dev/null)
 WINEPREFIX="$scratch/prefix" wineserver -k 2>/dev/null || true
 rm -rf "$scratch"
 

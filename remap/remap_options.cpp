@@ -61,3 +61,8 @@ bool ForegroundReturnsToSight(uint32_t window_level, uint32_t own_level)
     foreground_blind = window_level > own_level;
     return was_blind && !foreground_blind;
 }
+
+bool ForegroundBlind()
+{
+    return foreground_blind;
+}

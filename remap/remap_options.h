@@ -48,3 +48,7 @@ const uint32_t PROCESS_GONE = 0xFFFFFFFE;
 // typed there never reached the engine: true when the focus comes back from
 // such a window to one the hook sees.
 bool ForegroundReturnsToSight(uint32_t window_level, uint32_t own_level);
+
+// Whether the last foreground window told to ForegroundReturnsToSight is one
+// whose keys the hook does not see.
+bool ForegroundBlind();

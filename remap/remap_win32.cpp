@@ -8,6 +8,7 @@
 #include "remap/remap_options.h"
 
 HHOOK KeyboardHookHandle;
+uint32_t KeyboardHookTime;
 
 namespace {
 
@@ -111,9 +112,10 @@ void CancelHoldTimer(uintptr_t timer_id)
 
 LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
 {
-    // Below zero the event is not ours to read: lParam is left untouched.
+    const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+    KeyboardHookTime = key->time;
+    // Below zero the event is not ours to judge.
     if (nCode >= 0) {
-        const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
         HookKeyEvent event;
         event.code = nCode;
         event.message = wParam;
@@ -167,4 +169,33 @@ void StopWatchingForeground()
     UnhookWinEvent(DesktopHook);
     ForegroundHook = NULL;
     DesktopHook = NULL;
+}
+
+void WatchRawKeyboard(HWND window)
+{
+    RAWINPUTDEVICE keyboard;
+    keyboard.usUsagePage = 0x01;  // generic desktop controls
+    keyboard.usUsage = 0x06;      // keyboard
+    keyboard.dwFlags = RIDEV_INPUTSINK;
+    keyboard.hwndTarget = window;
+    RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
+}
+
+void StopWatchingRawKeyboard()
+{
+    RAWINPUTDEVICE keyboard;
+    keyboard.usUsagePage = 0x01;
+    keyboard.usUsage = 0x06;
+    keyboard.dwFlags = RIDEV_REMOVE;
+    keyboard.hwndTarget = NULL;
+    RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
+}
+
+bool IsRawKeyboardEvent(LPARAM input)
+{
+    RAWINPUTHEADER header;
+    UINT size = sizeof header;
+    return GetRawInputData(reinterpret_cast<HRAWINPUT>(input), RID_HEADER, &header, &size, sizeof header) ==
+               sizeof header &&
+           header.dwType == RIM_TYPEKEYBOARD;
 }

@@ -4,10 +4,17 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 // Null until installed; handed to CallNextHookEx on every passed event.
 extern HHOOK KeyboardHookHandle;
 
-// WH_KEYBOARD_LL procedure: runs RemapKeyEvent, returns 1 to swallow.
+// The time of the last event KeyboardHookProc was called with, stamped on
+// every path: the watchdog's sign that Windows still calls the hook.
+extern uint32_t KeyboardHookTime;
+
+// WH_KEYBOARD_LL procedure: stamps the event's time, runs RemapKeyEvent,
+// returns 1 to swallow.
 LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 
 // Installs the keyboard hook; when one is installed already, installs a new
@@ -28,3 +35,12 @@ void RemoveKeyboardHook();
 // saw, and at every desktop switch.
 void WatchForeground();
 void StopWatchingForeground();
+
+// Asks for raw keyboard input (WM_INPUT) at `window`, also while another
+// window has the focus, and stops asking. Raw input passes no hook and knows
+// no time-out, so it tells the watchdog when keys are typed.
+void WatchRawKeyboard(HWND window);
+void StopWatchingRawKeyboard();
+
+// Whether the WM_INPUT whose lParam is `input` carries a keyboard event.
+bool IsRawKeyboardEvent(LPARAM input);

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "settings/settings_save.h"
 #include "settings/settings_text.h"
 
 namespace {
@@ -79,6 +80,58 @@ bool ReplaceThroughTemporaryFile(const wchar_t* file_path, const char* text, DWO
     }
     HeapFree(heap, 0, temporary);
     return dealt_with;
+}
+
+// The whole save of a formatted text: through the temporary file, else
+// directly; never over a read-only file.
+void WriteSettingsText(const wchar_t* file_path, const char* text, DWORD length)
+{
+    // A read-only file is not ours to replace. Windows refuses both the
+    // rename and the direct write, but a rename over it succeeds on other
+    // file systems (and Wine run as root even truncates it).
+    const DWORD attributes = GetFileAttributesW(file_path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return;
+    }
+    if (ReplaceThroughTemporaryFile(file_path, text, length)) {
+        return;
+    }
+    HANDLE file = CreateFileW(file_path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(file, text, length, &written, NULL);
+    CloseHandle(file);
+}
+
+// The background saves: the queue under its lock, the file they go to (the
+// record's, fixed for the run) and the newest saver thread.
+SRWLOCK SaveLock = SRWLOCK_INIT;
+SaveQueue Saves;
+const wchar_t* SavePath;
+HANDLE SaverThread;
+
+// Writes the pending switches until none are left; the writing is outside the
+// lock, so a click never waits for a disk.
+void SaveQueued()
+{
+    char text[SETTINGS_TEXT_CAPACITY];
+    for (;;) {
+        AcquireSRWLockExclusive(&SaveLock);
+        const int length = TakeSave(Saves, text);
+        ReleaseSRWLockExclusive(&SaveLock);
+        if (length == 0) {
+            return;
+        }
+        WriteSettingsText(SavePath, text, static_cast<DWORD>(length));
+    }
+}
+
+DWORD WINAPI SaverThreadProc(void*)
+{
+    SaveQueued();
+    return 0;
 }
 
 SettingsLoad ReadSettingsFile(HANDLE file, RemapSettings& settings)
@@ -189,23 +242,45 @@ void SaveSettings(RemapSettings& settings)
     if (settings.file_path[0] == L'\0') {
         return;
     }
-    // A read-only file is not ours to replace. Windows refuses both the
-    // rename and the direct write, but a rename over it succeeds on other
-    // file systems (and Wine run as root even truncates it).
-    const DWORD attributes = GetFileAttributesW(settings.file_path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        return;
-    }
     char text[SETTINGS_TEXT_CAPACITY];
-    const DWORD length = static_cast<DWORD>(FormatSettings(settings, text));
-    if (ReplaceThroughTemporaryFile(settings.file_path, text, length)) {
+    WriteSettingsText(settings.file_path, text, static_cast<DWORD>(FormatSettings(settings, text)));
+}
+
+void SaveSettingsInBackground(const RemapSettings& settings)
+{
+    if (settings.file_path[0] == L'\0') {
         return;
     }
-    HANDLE file = CreateFileW(settings.file_path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
+    SavePath = settings.file_path;
+    AcquireSRWLockExclusive(&SaveLock);
+    const bool start = QueueSave(Saves, settings);
+    ReleaseSRWLockExclusive(&SaveLock);
+    if (!start) {
         return;
     }
-    DWORD written = 0;
-    WriteFile(file, text, length, &written, NULL);
-    CloseHandle(file);
+    // The saver before it has taken its last save: only its handle is left.
+    if (SaverThread != NULL) {
+        CloseHandle(SaverThread);
+    }
+    SaverThread = CreateThread(NULL, 0, SaverThreadProc, NULL, 0, NULL);
+    if (SaverThread == NULL) {
+        // The save stays pending for the next click or the exit.
+        AcquireSRWLockExclusive(&SaveLock);
+        Saves.saving = false;
+        ReleaseSRWLockExclusive(&SaveLock);
+    }
+}
+
+void FinishSettingsSave(DWORD wait_ms)
+{
+    if (SaverThread != NULL) {
+        // A saver still at work on a dead drive is left to the process's end:
+        // the file it replaces stays whole until its rename.
+        if (WaitForSingleObject(SaverThread, wait_ms) != WAIT_OBJECT_0) {
+            return;
+        }
+        CloseHandle(SaverThread);
+        SaverThread = NULL;
+    }
+    SaveQueued();
 }

@@ -29,6 +29,17 @@ void LoadSettings();
 // the record stays in effect.
 void SaveSettings(RemapSettings& settings);
 
+// SaveSettings of the record's switches as they are now, on a worker thread:
+// the caller runs the keyboard hook, and the file may sit on a synchronised,
+// network or removable drive whose flush outlasts the hook's time-out. One
+// saver at a time; a call while one is at work leaves it exactly one more
+// save, of the newest switches. Nothing while file_path is empty.
+void SaveSettingsInBackground(const RemapSettings& settings);
+
+// For the exit: waits up to `wait_ms` for a saver at work, then writes on the
+// calling thread what no saver took (one could not be started).
+void FinishSettingsSave(DWORD wait_ms);
+
 // The running executable's full path, newly allocated on the process heap
 // into *path (preset to null by the caller, freed with HeapFree). False, with
 // *path untouched, on failure.

@@ -5,6 +5,7 @@
 #include <knownfolders.h>
 #include <objidl.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include "settings/settings_win32.h"
 #include "startup/shortcut_path.h"
@@ -73,10 +74,15 @@ void CreateStartupShortcut()
 
 namespace {
 
-// Held while a wish is carried out; the latest wish and what was done last.
+// Held while a wish is carried out. The latest wish is one word, the count of
+// wishes times two plus 1 when the shortcut is wanted, so that a report can
+// tell whether a click came after the wish it carried out.
 HANDLE ShortcutWork;
-volatile LONG StartupWanted;
+volatile LONG StartupWish;
+// Whether the shortcut existed after the last wish carried out.
 LONG StartupDone;
+HWND ReportWindow;
+UINT ReportMessage;
 
 DWORD WINAPI StartupWishThread(void*)
 {
@@ -96,31 +102,46 @@ void FinishStartupShortcut(DWORD wait_ms)
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
         return;
     }
-    const LONG wanted = InterlockedCompareExchange(&StartupWanted, 0, 0);
+    const LONG wish = InterlockedCompareExchange(&StartupWish, 0, 0);
+    const LONG wanted = wish & 1;
     if (wanted != StartupDone) {
         if (wanted) {
             CreateStartupShortcut();
         } else {
             WithStartupShortcut(DeleteFileW);
         }
-        StartupDone = wanted;
+        // What is there, not what was wished: a redirected, offline or
+        // blocked Startup folder takes no shortcut, and the next wish for one
+        // must try again.
+        StartupDone = WithStartupShortcut(PathFileExistsW) != 0;
     }
+    const LONG exists = StartupDone;
     ReleaseMutex(ShortcutWork);
+    PostMessageW(ReportWindow, ReportMessage, static_cast<WPARAM>(exists), static_cast<LPARAM>(wish));
 }
 
-void TrackStartupShortcut(bool exists)
+void TrackStartupShortcut(HWND window, UINT message, bool exists)
 {
     ShortcutWork = CreateMutexW(NULL, FALSE, NULL);
-    StartupWanted = exists;
+    ReportWindow = window;
+    ReportMessage = message;
+    StartupWish = exists;
     StartupDone = exists;
 }
 
 void WishStartupShortcut(bool wanted)
 {
-    InterlockedExchange(&StartupWanted, wanted);
+    // Only this thread writes the word; unsigned, the count wraps.
+    const ULONG next = ((static_cast<ULONG>(StartupWish) + 2u) & ~1ul) | (wanted ? 1u : 0u);
+    InterlockedExchange(&StartupWish, static_cast<LONG>(next));
     // Without a thread the wish waits for the exit.
     HANDLE thread = CreateThread(NULL, 0, StartupWishThread, NULL, 0, NULL);
     if (thread != NULL) {
         CloseHandle(thread);
     }
+}
+
+bool StartupReportIsLatest(LPARAM wish)
+{
+    return static_cast<LONG>(wish) == StartupWish;
 }

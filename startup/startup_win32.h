@@ -20,15 +20,22 @@ void CreateStartupShortcut();
 // The startup box's wish, carried out away from the calling thread, which
 // runs the keyboard hook: the Startup folder may be on a network or cloud
 // drive, and COM and the file write can take seconds. `exists` is whether
-// the shortcut is there now. Call once before the first wish.
-void TrackStartupShortcut(bool exists);
+// the shortcut is there now. Each wish carried out is reported to `window`
+// as `message`: wParam 1 when the shortcut exists afterwards, else 0, and
+// lParam the wish, for StartupReportIsLatest. Call once before the first wish.
+void TrackStartupShortcut(HWND window, UINT message, bool exists);
 
 // Creates (`wanted`) or deletes the shortcut on a short-lived thread of its
 // own. Wishes are carried out one at a time, each as the latest wish stands
 // then, so that the last one wins.
 void WishStartupShortcut(bool wanted);
 
+// Whether a report's lParam is the latest wish: no click came after it, so
+// the box may show the report's result.
+bool StartupReportIsLatest(LPARAM wish);
+
 // Carries out the latest wish unless done already, after waiting up to
-// `wait_ms` for a thread at work on one; needs COM on the calling thread.
-// The wish threads run it; so does the exit, which would end them.
+// `wait_ms` for a thread at work on one, and reports; needs COM on the
+// calling thread. The wish threads run it; so does the exit, which would end
+// them (and leave a shortcut half written).
 void FinishStartupShortcut(DWORD wait_ms);

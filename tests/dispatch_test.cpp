@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "app/dispatch.h"
@@ -123,6 +125,52 @@ TEST(EngineEvents, SessionPowerAndTrayRetry)
     EXPECT_TRUE(KeepTryingTrayIcon(1));
     EXPECT_TRUE(KeepTryingTrayIcon(60));
     EXPECT_FALSE(KeepTryingTrayIcon(61)) << "two minutes at 2 s are enough";
+}
+
+TEST(HookWatch, ARawKeyTheHookNeverSawRearmsOnce)
+{
+    // Steps: "kT" a raw key event of time T, "hT" a hook call for an event of
+    // time T, "t" the check timer; then what the raw events and timers ask.
+    struct Case {
+        const char* steps;
+        std::vector<HookWatchAction> actions;
+        const char* note;
+    };
+    const HookWatchAction N = HookWatchNothing, A = HookWatchArm, R = HookWatchRearm;
+    const Case cases[] = {
+        {"h1000 k1000 h2000 k2000", {N, N}, "each hook call before its raw event"},
+        {"k1000 h1000 t", {A, N}, "a raw event before its hook call"},
+        {"h1000 h2000 h3000 k1000 k2000 k3000", {N, N, N}, "raw events that come after the calls for them and those after them"},
+        {"h1000 k1100 t", {N}, "a raw event stamped a little later than its hook call's event"},
+        {"h1000 k2000 t", {A, R}, "the hook silent for a whole period"},
+        {"h1000 k2000 k3000 t", {A, N, R}, "armed once"},
+        {"h1000 k2000 h2000 k3000 t h3000 t", {A, N, A, N}, "a later unseen raw event gets a period of its own"},
+        {"h1000 k2000 h2000 k3000 t t", {A, N, A, R}, "that event never seen"},
+        {"h1000 k2000 t k3000 h3000 t", {A, R, A, N}, "the new hook is watched as the old one was"},
+        {"h4294967000 k500 h500 t", {A, N}, "tick counts wrap"},
+        {"h0 k4294967295", {N}, "an event before the wrap, seen after it"},
+    };
+    for (const Case& c : cases) {
+        HookWatch watch{};
+        uint32_t hook_time = 0;
+        std::vector<HookWatchAction> actions;
+        std::istringstream steps(c.steps);
+        for (std::string step; steps >> step;) {
+            const uint32_t time = step.size() > 1 ? static_cast<uint32_t>(std::stoul(step.substr(1))) : 0;
+            if (step[0] == 'h') {
+                hook_time = time;
+            } else {
+                actions.push_back(step[0] == 'k' ? WatchRawKey(watch, time, hook_time, false)
+                                                 : WatchTimerFired(watch, hook_time, false));
+            }
+        }
+        EXPECT_EQ(actions, c.actions) << c.steps << ": " << c.note;
+    }
+    HookWatch watch{};
+    EXPECT_EQ(WatchRawKey(watch, 1000, 0, true), HookWatchNothing) << "keys typed where the hook cannot see";
+    EXPECT_EQ(WatchRawKey(watch, 1000, 0, false), HookWatchArm);
+    EXPECT_EQ(WatchTimerFired(watch, 0, true), HookWatchNothing) << "the focus went where the hook cannot see";
+    EXPECT_EQ(WatchRawKey(watch, 2000, 0, false), HookWatchArm);
 }
 
 namespace {

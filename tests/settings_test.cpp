@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "settings/settings_save.h"
 #include "settings/settings_text.h"
 
 namespace {
@@ -235,4 +236,22 @@ TEST(SettingsPath, FolderBackslashSettingAndGuideInExactlySizedBuffers)
         FormatGuidePath(guide.get(), path.c_str(), folder_length);
         EXPECT_EQ(std::wstring(guide.get()), c.guide_path);
     }
+}
+
+TEST(SaveQueue, OneSaverAndTheNewestSwitchesWin)
+{
+    SaveQueue queue{};
+    char text[SETTINGS_TEXT_CAPACITY];
+    char expected[SETTINGS_TEXT_CAPACITY];
+    EXPECT_TRUE(QueueSave(queue, WithFlags("1000"))) << "no saver at work: start one";
+    EXPECT_EQ(TakeSave(queue, text), FormatSettings(WithFlags("1000"), expected));
+    EXPECT_STREQ(text, expected);
+    // Clicks while it writes: no second saver, one more save, of the newest.
+    EXPECT_FALSE(QueueSave(queue, WithFlags("1100")));
+    EXPECT_FALSE(QueueSave(queue, WithFlags("1101")));
+    EXPECT_EQ(TakeSave(queue, text), 63);
+    FormatSettings(WithFlags("1101"), expected);
+    EXPECT_STREQ(text, expected);
+    EXPECT_EQ(TakeSave(queue, text), 0) << "nothing left: the saver stops";
+    EXPECT_TRUE(QueueSave(queue, WithFlags("0000"))) << "the next click starts a saver again";
 }

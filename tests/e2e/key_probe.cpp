@@ -72,6 +72,10 @@ unsigned long lost_count;
 
 HHOOK probe_hook;
 
+// Physical key events that the probe's hook still drops without handing them
+// on: the hooks behind it never hear of them, as if Windows had removed them.
+unsigned long drop_count;
+
 // Lumbrix drops every key tagged as its masking event: the chain's answer
 // to such a key (F24) tells whether its hook lies behind the probe's.
 const ULONG_PTR LUMBRIX_MASK_TAG = 52;
@@ -150,8 +154,10 @@ LRESULT CALLBACK ProbeHookProc(int code, WPARAM wParam, LPARAM lParam)
         record->message = static_cast<UINT>(wParam);
         record->key = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
     }
-    const LRESULT next = CallNextHookEx(probe_hook, code, wParam, lParam);
     const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+    const bool drop = drop_count > 0 && !(key->flags & LLKHF_INJECTED);
+    drop_count -= drop ? 1 : 0;
+    const LRESULT next = drop ? 1 : CallNextHookEx(probe_hook, code, wParam, lParam);
     if (key->vkCode == VK_F24 && key->dwExtraInfo == LUMBRIX_MASK_TAG) {
         mask_answer = next;
     }
@@ -339,6 +345,7 @@ void InjectTagged(WORD vk, bool down)
 //                             WM_NCHITTEST answers CODE
 //   startup-folder            the current user's Startup folder
 //   rehook                    hook anew in front of Lumbrix's hook
+//   drop N                    drop the next N physical key events
 //   quit                      close the probe (after answering)
 // The answer starts with "ok" and ends with "end".
 void RunCommand(char* command, FILE* out)
@@ -402,6 +409,8 @@ void RunCommand(char* command, FILE* out)
         CoTaskMemFree(folder);
     } else if (strcmp(verb, "rehook") == 0) {
         fprintf(out, "%s\n", HookInFrontOfLumbrix() ? "in front" : "not in front");
+    } else if (strcmp(verb, "drop") == 0) {
+        drop_count = static_cast<unsigned long>(NextNumber(&save, 10));
     } else if (strcmp(verb, "quit") == 0) {
         PostMessageW(probe_window, WM_CLOSE, 0, 0);
     } else {
