@@ -141,7 +141,7 @@ TEST(HookWatch, ARawKeyTheHookNeverSawRearmsOnce)
         {"h1000 k1000 h2000 k2000", {N, N}, "each hook call before its raw event"},
         {"k1000 h1000 t", {A, N}, "a raw event before its hook call"},
         {"h1000 h2000 h3000 k1000 k2000 k3000", {N, N, N}, "raw events that come after the calls for them and those after them"},
-        {"h1000 k1100 t", {N}, "a raw event stamped a little later than its hook call's event"},
+        {"h1000 k1100 t", {N, N}, "a raw event stamped a little later than its hook call's event"},
         {"h1000 k2000 t", {A, R}, "the hook silent for a whole period"},
         {"h1000 k2000 k3000 t", {A, N, R}, "armed once"},
         {"h1000 k2000 h2000 k3000 t h3000 t", {A, N, A, N}, "a later unseen raw event gets a period of its own"},
