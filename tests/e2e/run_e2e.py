@@ -1095,8 +1095,11 @@ def hook_rearmed(s):
     for message, wparam in ((WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC), (WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK),
                             ("silent hook", 0)):
         if message == "silent hook":
-            # The probe's hook, in front, keeps J from the program's hook.
+            # The probe's hook, in front, keeps J from the program's hook. A
+            # moment after the last key the program's hook saw: a raw key
+            # stamped within the watchdog's slack of it counts as seen.
             s.probe.command("drop 2")
+            time.sleep(0.3)
             s.send("j")
             time.sleep(1)
         else:
