@@ -12,10 +12,3 @@ void ReleaseHeldKeys()
         }
     }
 }
-
-void RecordKeptKeys()
-{
-    for (unsigned vk = 0; vk < 256; ++vk) {
-        PressRecord[vk] = !HeldKeys[vk] && SystemKeyDown(static_cast<uint16_t>(vk)) ? PRESS_KEPT : PRESS_NONE;
-    }
-}

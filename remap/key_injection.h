@@ -67,8 +67,3 @@ inline unsigned InjectKey(uint16_t vk, int isDown, uint32_t tag)
 // Injects a release (tag 0) of every key in HeldKeys; the ones the system
 // refuses stay there.
 void ReleaseHeldKeys();
-
-// Forgets every press record; a key that the system holds down and the
-// engine did not press is the user's, pressed where the engine did not see
-// it or under other rules: it becomes PRESS_KEPT.
-void RecordKeptKeys();

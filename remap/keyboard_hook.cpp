@@ -210,6 +210,16 @@ OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
 
 }  // namespace
 
+void RecordKeptKeys()
+{
+    // Only a key with a rule can be judged otherwise than it was pressed;
+    // asking the system about the others would only cost time at each reset.
+    for (unsigned vk = 0; vk < 256; ++vk) {
+        const bool kept = KEY_RULES.rule[vk] != NO_RULE && !HeldKeys[vk] && SystemKeyDown(static_cast<uint16_t>(vk));
+        PressRecord[vk] = kept ? PRESS_KEPT : PRESS_NONE;
+    }
+}
+
 void SelectKeyRules()
 {
     for (unsigned vk = 0; vk < 256; ++vk) {

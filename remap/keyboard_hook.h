@@ -22,6 +22,11 @@ enum HookVerdict { Pass, Swallow };
 // rule.
 HookVerdict RemapKeyEvent(const HookKeyEvent& event);
 
+// Forgets every press record; a key with a rule that the system holds down
+// and the engine did not press is the user's, pressed where the engine did
+// not see it or under other rules: it becomes PRESS_KEPT.
+void RecordKeptKeys();
+
 // Puts the rules of the switches in RemapOptions in force, but for the keys
 // whose press record is PRESS_KEPT, which have none until let go. The reset
 // calls it once the records are made, before the next event is judged.

@@ -1104,6 +1104,9 @@ def hook_rearmed(s):
             time.sleep(1)
         else:
             s.post(hwnd, message, wparam)
+            # A key already on its way through the chain while the hook is
+            # swapped may pass the old one by; this is about the keys after.
+            time.sleep(0.2)
         mark = s.mark()
         s.send("j")
         v = s.settle(mark, repeats=True)
