@@ -1,17 +1,22 @@
 #include "tests/fake_platform.h"
 
 #include <algorithm>
+#include <deque>
 
 #include "remap/alt_tap.h"
 #include "remap/remap_options.h"
 #include "remap/win_keys.h"
+#include "tests/remap_script.h"
 
 std::vector<InjectedKey> injected_keys;
 bool system_keys_down[256];
 bool caps_lock_on;
 bool injection_refused;
+bool injection_dropped;
 
 namespace {
+
+std::deque<InjectedKey> landing;
 
 struct FakeTimer {
     uintptr_t id;
@@ -40,11 +45,26 @@ unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
     if (injection_refused) {
         return 0;
     }
-    // Masking events reach only the hooks ahead of ours.
-    if (tag != SELF_MASK_TAG) {
-        SystemKeyEvent(vk, isDown != 0);
+    if (!injection_dropped) {
+        landing.push_back(injected_keys.back());
     }
     return 1;
+}
+
+size_t LandInjected(size_t count)
+{
+    for (; count > 0 && !landing.empty(); --count) {
+        const InjectedKey key = landing.front();
+        landing.pop_front();
+        HookKeyEvent back = PhysicalEvent(key.down ? WM_KEYDOWN : WM_KEYUP, key.vk);
+        back.flags = LLKHF_INJECTED;
+        back.dwExtraInfo = key.tag;
+        back.scanCode = key.scan;
+        if (RemapKeyEvent(back) == Pass) {
+            SystemKeyEvent(key.vk, key.down);
+        }
+    }
+    return landing.size();
 }
 
 bool SystemKeyDown(uint16_t vk)
@@ -82,6 +102,8 @@ void ResetFakePlatform()
     std::fill(std::begin(system_keys_down), std::end(system_keys_down), false);
     caps_lock_on = false;
     injection_refused = false;
+    injection_dropped = false;
+    landing.clear();
     now_ms = 0;
     fail_next_timer = false;
 }

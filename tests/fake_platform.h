@@ -1,6 +1,8 @@
 // Stand-ins for the platform seam of the engine: a sink that records every
-// injected key event in call order, and a simulated clock whose hold timers
-// expire through AltTapTimerProc as a test advances time.
+// injected key event in call order and lets it land in the system only when
+// the test pumps, after it has come back through the hook as Windows sends
+// it back; and a simulated clock whose hold timers expire through
+// AltTapTimerProc as a test advances time.
 #pragma once
 
 #include <cstdint>
@@ -17,18 +19,28 @@ struct InjectedKey {
 
 extern std::vector<InjectedKey> injected_keys;
 
-// The keys the system holds down: what the sink injected (masking events
-// aside) and what a test says passed the hook. SystemKeyDown reads it.
+// The keys the system holds down: what landed of the injections and what a
+// test says passed the hook. SystemKeyDown reads it: what is still on its
+// way is not in it.
 extern bool system_keys_down[256];
 
 // The system's CapsLock lock, switched by every CapsLock press that reaches
-// it from up; SystemKeyToggled reads it.
+// it from up; SystemKeyToggled reads it, as stale as system_keys_down.
 extern bool caps_lock_on;
 
 // While true the sink takes nothing, as SendInput does while the sign-in
-// screen, another desktop or a window above our integrity level has the
-// keyboard: it returns 0 and the system's keys stay as they are.
+// screen or another desktop has the keyboard: it returns 0 and the system's
+// keys stay as they are.
 extern bool injection_refused;
+
+// While true the sink says it took each event and drops it, as SendInput
+// does when UIPI blocks it (a window above our integrity level in front).
+extern bool injection_dropped;
+
+// Lets up to `count` of the taken injections land, oldest first: each goes
+// through RemapKeyEvent flagged as injected, and reaches the system if the
+// hook passes it. Returns how many are still on their way.
+size_t LandInjected(size_t count = static_cast<size_t>(-1));
 
 // A key event reaching the system, from the hook or past it.
 void SystemKeyEvent(uint32_t vk, bool down);

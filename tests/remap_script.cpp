@@ -103,11 +103,13 @@ std::string RunRemapScript(const char* options, const std::string& script)
                 out.push_back((blind ? "~" : "=") + std::to_string(event.vkCode) + (down ? "v" : "^"));
                 SystemKeyEvent(event.vkCode, down);
             }
+            LandInjected();
             continue;
         }
         for (size_t i = seen; i < injected_keys.size(); ++i) {
             out.push_back(FormatInjected(injected_keys[i]));
         }
+        LandInjected();
     }
     std::string joined;
     for (const std::string& token : out) {
