@@ -386,8 +386,9 @@ void OnEngineEvent(EngineAction action)
 // catch up before it counts as dropped.
 void OnRawInput(HWND window, LPARAM lParam)
 {
-    if (IsRawKeyboardEvent(lParam) && WatchRawKey(KeyboardHookWatch, static_cast<uint32_t>(GetMessageTime()),
-                                                  KeyboardHookTime, ForegroundBlind()) == HookWatchArm) {
+    const uint32_t time = static_cast<uint32_t>(GetMessageTime());
+    if (IsRawKeyboardEvent(lParam, time) &&
+        WatchRawKey(KeyboardHookWatch, time, KeyboardHookTime, ForegroundBlind()) == HookWatchArm) {
         SetTimer(window, HOOK_WATCH_TIMER_ID, HOOK_WATCH_MS, NULL);
     }
 }

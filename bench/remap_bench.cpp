@@ -29,7 +29,7 @@ void UseOptions(int caps, int swap, int lang, int dvorak)
 HookVerdict Judge(uintptr_t message, uint32_t vk)
 {
     ++remap_calls;
-    return RemapKeyEvent(HookKeyEvent{HC_ACTION, message, vk, 0, 0, 0});
+    return RemapKeyEvent(HookKeyEvent{HC_ACTION, message, vk, 0, 0, 0, 0});
 }
 
 void PassThrough(benchmark::State& state)
@@ -101,6 +101,11 @@ bool SystemKeyToggled(uint16_t)
     return false;
 }
 
+uint32_t TickCount()
+{
+    return 0;
+}
+
 uintptr_t StartHoldTimer()
 {
     return 1;
@@ -108,6 +113,15 @@ uintptr_t StartHoldTimer()
 
 void CancelHoldTimer(uintptr_t)
 {
+}
+
+void WatchMouse(bool)
+{
+}
+
+unsigned SendMouseInput(uintptr_t, uint32_t)
+{
+    return 1;
 }
 
 

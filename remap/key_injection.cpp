@@ -1,14 +1,39 @@
 #include "remap/key_injection.h"
 
-// Static storage: nothing is held or recorded at process start.
+// Static storage: nothing is held, recorded or on its way at process start.
 uint8_t HeldKeys[256];
 uint8_t PressRecord[256];
+uint8_t OutputHolds[256];
+uint8_t InFlight[256];
+uint8_t InFlightDown[256];
+uint32_t InFlightTime;
 
-void ReleaseHeldKeys()
+bool SystemHolds(uint16_t vk)
 {
+    const uint8_t key = static_cast<uint8_t>(vk);
+    if (InFlight[key] != 0) {
+        return InFlightDown[key] != 0;
+    }
+    return HeldKeys[key] != 0 || SystemKeyDown(vk);
+}
+
+void InjectionLanded(uint32_t vk)
+{
+    // Another program's key of the same code may come first; either way the
+    // count drops once per event, and the system's state is current again
+    // when it reaches 0.
+    if (vk < 256 && InFlight[vk] != 0) {
+        --InFlight[vk];
+    }
+}
+
+bool ReleaseHeldKeys(bool all)
+{
+    bool done = true;
     for (unsigned vk = 0; vk < 256; ++vk) {
-        if (HeldKeys[vk]) {
-            InjectKey(static_cast<uint16_t>(vk), 0, 0);
+        if (HeldKeys[vk] && (all || OutputHolds[vk] == 0)) {
+            done = InjectKey(static_cast<uint16_t>(vk), 0, 0) != 0 && done;
         }
     }
+    return done;
 }

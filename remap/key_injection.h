@@ -1,7 +1,8 @@
 // The engine's one seam to the system's input: the form in which it injects
-// a key of its own, the keys it holds down there, and what it did with the
-// last press of each physical key, so that the key's release goes the same
-// way whatever happened in between.
+// a key of its own, the keys it holds down there, what became of the last
+// press of each physical key, and what of its own is still on its way.
+// Windows counts a key as one bit however many keys stand for it, and an
+// injection counts only once the hooks have seen it: so does the engine.
 #pragma once
 
 #include <cstdint>
@@ -14,17 +15,40 @@ const uint32_t SELF_MASK_TAG = 52;
 // events don't count.
 extern uint8_t HeldKeys[256];
 
-// What became of the last press of each physical key, by virtual-key code.
-// PRESS_NONE: none was seen since the last release or reset, or it passed:
-// the release passes. PRESS_KEPT: the system held the key, pressed where the
-// engine did not judge it, at the last reset: its repeats and its release
-// pass as they come. PRESS_ALT_TAP: it went to the Alt-tap switch, and so
-// does its release. Any other value is the key injected in its place, whose
-// release replaces the key's release.
+// What became of the last press of each physical key, by virtual-key code,
+// until its release. PRESS_NONE: none was seen since the last release, or
+// it passed untracked: the release passes. PRESS_KEPT: the key passes as
+// itself until let go (the system held it where the engine did not judge
+// it, a physical Ctrl or Alt that no rule takes, a late hook call): its
+// repeats and its release pass. PRESS_ALT_TAP: it went to the Alt-tap
+// switch, and so do its repeats and release. PRESS_STALE: it was replaced,
+// and a reset let go of the replacement: a repeat is a new press, and the
+// release, of a key the system never had, is swallowed. Any other value is
+// the key injected in its place, whose repeats and release follow it.
 const uint8_t PRESS_NONE = 0;
 const uint8_t PRESS_KEPT = 1;
 const uint8_t PRESS_ALT_TAP = 2;
+const uint8_t PRESS_STALE = 3;
 extern uint8_t PressRecord[256];
+
+// For each key, how many presses now hold it down in the system: a kept key
+// holds itself, a replaced key its replacement, an Alt acting as its
+// modifier that modifier. Windows keeps one bit per key, so a key goes up
+// only with the last press that holds it.
+extern uint8_t OutputHolds[256];
+
+// The engine's events that the system has not yet shown to the hook, by key:
+// its releases, and a user's key it sent again. An injection counts in the
+// system only once the hooks have passed it, so until then the system's
+// state of the key is stale; InFlightDown is the direction of the latest.
+extern uint8_t InFlight[256];
+extern uint8_t InFlightDown[256];
+
+// The tick count of the latest event counted in flight: one that has not
+// come back IN_FLIGHT_MS later never will (the hook was gone, the event
+// dropped), and the counts are cleared.
+extern uint32_t InFlightTime;
+const uint32_t IN_FLIGHT_MS = 1000;
 
 // The platform's side of an injection: sends one synthetic key event, `vk`
 // pressed when `isDown` is nonzero, else released, with `tag` in its
@@ -36,17 +60,35 @@ extern uint8_t PressRecord[256];
 unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan);
 
 // The platform's view of the system's keyboard: whether the system holds
-// `vk` down now (GetAsyncKeyState), and whether its lock is on
-// (GetKeyState's toggle bit).
+// `vk` down now (GetAsyncKeyState), and whether its lock is on (GetKeyState's
+// toggle bit, read on the engine's thread, which holds no keyboard input of
+// its own while another window has the focus). Both lag behind what is in
+// flight.
 bool SystemKeyDown(uint16_t vk);
 bool SystemKeyToggled(uint16_t vk);
+
+// The system's tick count in milliseconds, the clock of the hook's event
+// times (GetTickCount).
+uint32_t TickCount();
+
+// Counts an event of the engine's own as on its way.
+inline void CountInFlight(uint16_t vk, int isDown)
+{
+    const uint8_t key = static_cast<uint8_t>(vk);
+    if (InFlight[key] < 255) {
+        ++InFlight[key];
+    }
+    InFlightDown[key] = isDown != 0;
+    InFlightTime = TickCount();
+}
 
 // The one form in which the engine injects a key of its own: SendKeyInput
 // with the layout's scan code, keeping HeldKeys up to date. A press counts
 // as held even when the system refused it (a release of a key that is up
 // does nothing), a release as done only when the system took it, so that a
-// refused one is sent again at the next reset. Inline, so that the hook's
-// injecting paths pay one store for the record.
+// refused one is sent again at the next reset; a release taken is on its
+// way until the hook sees it. Inline, so that the hook's injecting paths
+// pay one store for the record.
 inline unsigned InjectKey(uint16_t vk, int isDown, uint32_t tag)
 {
     if (tag == SELF_MASK_TAG) {
@@ -60,10 +102,55 @@ inline unsigned InjectKey(uint16_t vk, int isDown, uint32_t tag)
     const unsigned taken = SendKeyInput(vk, isDown, tag, 0);
     if (taken != 0) {
         held = 0;
+        CountInFlight(vk, 0);
     }
     return taken;
 }
 
-// Injects a release (tag 0) of every key in HeldKeys; the ones the system
-// refuses stay there.
-void ReleaseHeldKeys();
+// Whether the system holds `vk` down, or will once what is on its way has
+// landed: the engine's own presses and what is in flight first, then what
+// the system says.
+bool SystemHolds(uint16_t vk);
+
+// A press begins to hold `vk` in the system.
+inline void HoldKey(uint8_t vk)
+{
+    if (OutputHolds[vk] < 255) {
+        ++OutputHolds[vk];
+    }
+}
+
+// A press stops holding `vk`: true when no other press holds it, so that
+// the key goes up.
+inline bool LetGoOfKey(uint8_t vk)
+{
+    if (OutputHolds[vk] > 0) {
+        --OutputHolds[vk];
+    }
+    return OutputHolds[vk] == 0;
+}
+
+// A press of the engine's stops holding `vk`; the last one lets go of it in
+// the system, unless the engine no longer holds it there (a reset let go of
+// it first). While the user's own key `vk` still holds it, letting go is
+// that key's release's to do.
+inline void LetGoOfHeldKey(uint8_t vk)
+{
+    if (!LetGoOfKey(vk)) {
+        if (PressRecord[vk] == PRESS_KEPT) {
+            HeldKeys[vk] = 0;
+        }
+        return;
+    }
+    if (HeldKeys[vk]) {
+        InjectKey(vk, 0, 0);
+    }
+}
+
+// An injected event came back through the hook: it counts in the system now.
+void InjectionLanded(uint32_t vk);
+
+// Injects a release (tag 0) of every key in HeldKeys that no press holds
+// any more, or of every one when `all`; the ones the system refuses stay
+// there. True when none is left.
+bool ReleaseHeldKeys(bool all);

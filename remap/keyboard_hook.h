@@ -10,24 +10,49 @@ struct HookKeyEvent {
     uint32_t flags;         // LLKHF_INJECTED decides; LLKHF_EXTENDED goes with a key sent again
     uintptr_t dwExtraInfo;
     uint32_t scanCode;      // goes with a key sent again, never decides
+    uint32_t time;          // the event's tick count: how late the hook call is, how long an Alt was held
 };
 
 enum HookVerdict { Pass, Swallow };
 
+// How long Windows waits for the hook before it hands the event on without
+// it (LowLevelHooksTimeout): a press whose call comes later than that has
+// reached the system as it is. 300 ms unless the platform says otherwise.
+extern uint32_t LateHookMs;
+
 // Judges one event: a press under the rules in force (SelectKeyRules), a
-// release the way its press went (PressRecord). Replacement events go out
-// through InjectKey before it returns, and a key that must follow a modifier
-// injected for it is sent again as it came; Alt keys are routed to the
-// Alt-tap switch while send_lang is on. A rewrite is never fed to another
-// rule.
+// repeat and a release the way the press went (PressRecord). Replacement
+// events go out through InjectKey before it returns, and a key that must
+// follow a modifier injected for it is sent again as it came; Alt keys are
+// routed to the Alt-tap switch while send_lang is on. A rewrite is never
+// fed to another rule. A press whose call comes LateHookMs after the event
+// passes untouched, and its key passes as itself until let go. The
+// engine's own injections coming back are counted as landed.
 HookVerdict RemapKeyEvent(const HookKeyEvent& event);
 
-// Forgets every press record; a key with a rule that the system holds down
-// and the engine did not press is the user's, pressed where the engine did
-// not see it or under other rules: it becomes PRESS_KEPT.
+// After events that the hook may not have seen (a blind period, a hook
+// installed anew): a key the system holds on the user's behalf passes as
+// itself until let go (PRESS_KEPT), whatever became of its press; the other
+// records are forgotten, for the reset lets go of what they stood for and
+// a repeat is a new press, but an Alt's press at the Alt-tap switch, which
+// stays no tap until the Alt is let go.
 void RecordKeptKeys();
 
+// At a switch change: only keys the system holds that no press in progress
+// explains (passed while their rule was off, or pressed again where the
+// hook was blind after a reset) become PRESS_KEPT.
+void RecordPassedKeys();
+
 // Puts the rules of the switches in RemapOptions in force, but for the keys
-// whose press record is PRESS_KEPT, which have none until let go. The reset
-// calls it once the records are made, before the next event is judged.
-void SelectKeyRules();
+// with a press in progress, which keep going as they were pressed. While
+// `catch_up` every key first takes the slow path, where the next event the
+// hook sees resets the engine again (ResetEngine left work undone).
+void SelectKeyRules(bool catch_up);
+
+// A physical release of the key with scan code `scan`, reported by raw
+// input at event time `time`, which the hook may never get: the keyboard
+// layout swallows CapsLock's release while Shift is down on a US layout
+// with the Japanese IME, and a JIS 英数 pressed with Shift as CapsLock has
+// none once Shift is let go. A CapsLock press that became Ctrl and came no
+// later than `time` is released as the hook would have released it.
+void RawKeyReleased(uint32_t scan, uint32_t time);

@@ -1,5 +1,7 @@
 #include "remap/remap_options.h"
 
+#include <cstring>
+
 #include "remap/alt_tap.h"
 #include "remap/keyboard_hook.h"
 #include "remap/win_keys.h"
@@ -9,8 +11,37 @@ RemapOptionWords RemapOptions;
 
 namespace {
 
-// Whether the hook could see the last foreground window; it sees ours.
+// What the hook can see of the last foreground window; it sees ours at start.
 bool foreground_blind;
+bool foreground_elevated;
+
+// A reset that the system did not let finish.
+bool reset_pending;
+
+// A CapsLock that is to act as Ctrl cannot switch its lock off. One the
+// system still holds is let go first: pressed again while held, it would not
+// switch the lock.
+void LetGoOfCapsLock()
+{
+    if (RemapOptions.capslock_to_ctrl && PressRecord[VK_CAPITAL] == PRESS_KEPT) {
+        if (SendKeyInput(VK_CAPITAL, 0, 0, 0) != 0) {
+            CountInFlight(VK_CAPITAL, 0);
+        }
+        PressRecord[VK_CAPITAL] = PRESS_NONE;
+        LetGoOfKey(VK_CAPITAL);
+    }
+}
+
+// `in_flight` is how many CapsLock events of ours were on their way before
+// this call: until they have come back, the lock that the system reports is
+// not yet the one they leave, and switching it again could switch it on.
+void SwitchLockOff(uint8_t in_flight)
+{
+    if (RemapOptions.capslock_to_ctrl && in_flight == 0 && SystemKeyToggled(VK_CAPITAL)) {
+        InjectKey(VK_CAPITAL, 1, 0);
+        InjectKey(VK_CAPITAL, 0, 0);
+    }
+}
 
 }  // namespace
 
@@ -30,26 +61,35 @@ RemapSettings& ApplyOptions(RemapSettings& settings)
         alt_tap_left.modifier_key = VK_LMENU;
         alt_tap_right.modifier_key = VK_RMENU;
     }
-    ResetEngine();
+    if (!settings.send_lang) {
+        AltTapSettle(false);
+    }
+    RecordPassedKeys();
+    const uint8_t caps_in_flight = InFlight[VK_CAPITAL];
+    LetGoOfCapsLock();
+    ReleaseHeldKeys(false);
+    SwitchLockOff(caps_in_flight);
+    SelectKeyRules(reset_pending);
     return settings;
 }
 
 void ResetEngine()
 {
-    AltTapReset();
+    AltTapSettle(!foreground_elevated);
+    if (foreground_elevated) {
+        reset_pending = true;
+        SelectKeyRules(true);
+        return;
+    }
+    if (TickCount() - InFlightTime > IN_FLIGHT_MS) {
+        std::memset(InFlight, 0, sizeof InFlight);
+    }
     RecordKeptKeys();
-    // A lock switched on where the hook was blind: pressed again while the
-    // system still holds the key, it would not switch off.
-    if (RemapOptions.capslock_to_ctrl && PressRecord[VK_CAPITAL] == PRESS_KEPT) {
-        SendKeyInput(VK_CAPITAL, 0, 0, 0);
-        PressRecord[VK_CAPITAL] = PRESS_NONE;
-    }
-    SelectKeyRules();
-    ReleaseHeldKeys();
-    if (RemapOptions.capslock_to_ctrl && SystemKeyToggled(VK_CAPITAL)) {
-        InjectKey(VK_CAPITAL, 1, 0);
-        InjectKey(VK_CAPITAL, 0, 0);
-    }
+    const uint8_t caps_in_flight = InFlight[VK_CAPITAL];
+    LetGoOfCapsLock();
+    reset_pending = !ReleaseHeldKeys(true);
+    SwitchLockOff(caps_in_flight);
+    SelectKeyRules(reset_pending);
 }
 
 bool ForegroundReturnsToSight(uint32_t window_level, uint32_t own_level)
@@ -58,11 +98,17 @@ bool ForegroundReturnsToSight(uint32_t window_level, uint32_t own_level)
         return false;
     }
     const bool was_blind = foreground_blind;
-    foreground_blind = window_level > own_level;
+    foreground_elevated = window_level != OWN_PROCESS && window_level > own_level;
+    foreground_blind = foreground_elevated || window_level == OWN_PROCESS;
     return was_blind && !foreground_blind;
 }
 
 bool ForegroundBlind()
 {
     return foreground_blind;
+}
+
+bool ForegroundElevated()
+{
+    return foreground_elevated;
 }

@@ -20,35 +20,47 @@ extern RemapOptionWords RemapOptions;
 
 // Copies the record's four switches into RemapOptions, picks the modifier
 // key of each Alt-tap side (the same side's Ctrl when Alt and Ctrl are
-// swapped, else the Alt itself), puts the rules in force and resets the
-// engine: the keys held now were pressed under other switches.
+// swapped, else the Alt itself) and puts the rules in force for the next
+// presses. The hook saw every key held now: each goes on as it was
+// pressed, a key the system holds that no rule took passes as itself until
+// let go, and a tap pending when the Alt-tap switch goes off is no tap.
+// With CapsLock as Ctrl, a lock found on is switched off (a CapsLock the
+// system holds is let go first, so that it can be).
 // Returns the record it was given, for the caller to save.
 RemapSettings& ApplyOptions(RemapSettings& settings);
 
 // Returns the engine to rest, for when key events may have happened that it
-// did not judge (exit, a switch change, a lock or unlock, a resume, a
-// desktop switch, the focus back from a window the hook cannot see, a hook
-// installed anew): both Alt-tap records to rest (no hold timer left to fire),
-// every held key released, the press records forgotten but for the keys the
-// user holds in the system, which keep passing until let go. With CapsLock
-// as Ctrl the CapsLock key can no longer switch its lock off: a lock found
-// on is switched off, and a CapsLock the system holds is let go first so
-// that it can be.
+// did not judge (exit, a lock or unlock, a resume, a desktop switch, the
+// focus back from a window the hook cannot see, a hook installed anew):
+// every key the engine holds is released, again at later resets while the
+// system refuses; a key the system holds for the user passes as itself until
+// let go; the other presses keep their records, so that a key still held
+// presses its key again at its next repeat, and an Alt pressed is no tap
+// any more. With CapsLock as Ctrl the lock is switched off as in
+// ApplyOptions, unless a CapsLock of the engine's own is still on its way.
+// While a window above our integrity level is in front, the system neither
+// answers truly nor takes anything: the reset is finished at the next event
+// the hook sees.
 void ResetEngine();
 
 // Integrity levels as Windows numbers them; a process whose level cannot be
 // read counts as UNKNOWN_INTEGRITY, above every other, and one that is gone
 // before it could be asked is PROCESS_GONE, which changes nothing.
+// OWN_PROCESS stands for a window of our own process.
 const uint32_t UNKNOWN_INTEGRITY = 0xFFFFFFFF;
 const uint32_t PROCESS_GONE = 0xFFFFFFFE;
+const uint32_t OWN_PROCESS = 0xFFFFFFFD;
 
 // Told the integrity level of each new foreground window's process (first of
 // the one in front when the watch starts) and our own. Windows does not call
-// the hook while a window of a higher level has the focus, so the releases
-// typed there never reached the engine: true when the focus comes back from
-// such a window to one the hook sees.
+// the hook while a window of a higher level has the focus, and perhaps not
+// while our own window has it: the releases typed there never reached the
+// engine. True when the focus comes back from such a window to one the
+// hook sees.
 bool ForegroundReturnsToSight(uint32_t window_level, uint32_t own_level);
 
 // Whether the last foreground window told to ForegroundReturnsToSight is one
-// whose keys the hook does not see.
+// whose keys the hook may not see, and whether it is one above our
+// integrity level, which takes none of our injections (UIPI).
 bool ForegroundBlind();
+bool ForegroundElevated();

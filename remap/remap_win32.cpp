@@ -12,6 +12,10 @@ uint32_t KeyboardHookTime;
 
 namespace {
 
+// Installed only while an Alt tap is pending (WatchMouse): with no tap
+// pending the mouse never waits for this thread.
+HHOOK MouseHookHandle;
+
 HWINEVENTHOOK ForegroundHook;
 HWINEVENTHOOK DesktopHook;
 uint32_t OwnIntegrity;
@@ -39,11 +43,14 @@ uint32_t IntegrityLevel(HANDLE process)
 
 // A process we may not even query (an elevated one, as a rule) counts as
 // one whose keys the hook does not see; one already gone (a window that
-// closed as it came forward) tells nothing.
+// closed as it came forward) tells nothing; our own is our own.
 uint32_t WindowIntegrityLevel(HWND window)
 {
     DWORD process_id = 0;
     GetWindowThreadProcessId(window, &process_id);
+    if (process_id == GetCurrentProcessId()) {
+        return OWN_PROCESS;
+    }
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
     if (process == NULL) {
         return GetLastError() == ERROR_INVALID_PARAMETER ? PROCESS_GONE : UNKNOWN_INTEGRITY;
@@ -70,7 +77,75 @@ void CALLBACK DesktopEventProc(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DW
     ResetEngine();
 }
 
+LRESULT CALLBACK MouseHookProc(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    if (nCode >= 0) {
+        const MSLLHOOKSTRUCT* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
+        if (AltTapMouseEvent(wParam, mouse->flags, mouse->dwExtraInfo, mouse->mouseData) == Swallow) {
+            return 1;
+        }
+    }
+    return CallNextHookEx(MouseHookHandle, nCode, wParam, lParam);
+}
+
+// How long Windows waits for a low-level hook; 300 ms unless the user set
+// LowLevelHooksTimeout.
+uint32_t HookTimeout()
+{
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LSTATUS read = RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LowLevelHooksTimeout",
+                                      RRF_RT_REG_DWORD, NULL, &value, &size);
+    return read == ERROR_SUCCESS && value > 0 ? value : 300;
+}
+
 }  // namespace
+
+unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data)
+{
+    INPUT input;
+    ZeroMemory(&input, sizeof input);
+    input.type = INPUT_MOUSE;
+    // No MOUSEEVENTF_MOVE: the click lands where the cursor is.
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        input.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        break;
+    case WM_RBUTTONDOWN:
+        input.mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
+        break;
+    case WM_MBUTTONDOWN:
+        input.mi.dwFlags = MOUSEEVENTF_MIDDLEDOWN;
+        break;
+    case WM_XBUTTONDOWN:
+        input.mi.dwFlags = MOUSEEVENTF_XDOWN;
+        input.mi.mouseData = HIWORD(mouse_data);
+        break;
+    case WM_MOUSEWHEEL:
+    case WM_MOUSEHWHEEL:
+        input.mi.dwFlags = message == WM_MOUSEWHEEL ? MOUSEEVENTF_WHEEL : MOUSEEVENTF_HWHEEL;
+        input.mi.mouseData = static_cast<DWORD>(static_cast<LONG>(static_cast<SHORT>(HIWORD(mouse_data))));
+        break;
+    default:
+        return 0;
+    }
+    return SendInput(1, &input, sizeof(INPUT));
+}
+
+void WatchMouse(bool on)
+{
+    if (on && MouseHookHandle == NULL) {
+        MouseHookHandle = SetWindowsHookExW(WH_MOUSE_LL, MouseHookProc, GetModuleHandleW(NULL), 0);
+    } else if (!on && MouseHookHandle != NULL) {
+        UnhookWindowsHookEx(MouseHookHandle);
+        MouseHookHandle = NULL;
+    }
+}
+
+uint32_t TickCount()
+{
+    return GetTickCount();
+}
 
 unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
 {
@@ -123,6 +198,7 @@ LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
         event.flags = key->flags;
         event.dwExtraInfo = key->dwExtraInfo;
         event.scanCode = key->scanCode;
+        event.time = key->time;
         if (RemapKeyEvent(event) == Swallow) {
             return 1;
         }
@@ -132,6 +208,7 @@ LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
 
 void InstallKeyboardHook()
 {
+    LateHookMs = HookTimeout();
     HHOOK fresh = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHookProc, GetModuleHandleW(NULL), 0);
     if (fresh == NULL) {
         return;
@@ -191,11 +268,18 @@ void StopWatchingRawKeyboard()
     RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
 }
 
-bool IsRawKeyboardEvent(LPARAM input)
+bool IsRawKeyboardEvent(LPARAM input, uint32_t time)
 {
-    RAWINPUTHEADER header;
-    UINT size = sizeof header;
-    return GetRawInputData(reinterpret_cast<HRAWINPUT>(input), RID_HEADER, &header, &size, sizeof header) ==
-               sizeof header &&
-           header.dwType == RIM_TYPEKEYBOARD;
+    RAWINPUT raw;
+    UINT size = sizeof raw;
+    const UINT read = GetRawInputData(reinterpret_cast<HRAWINPUT>(input), RID_INPUT, &raw, &size, sizeof raw.header);
+    if (read == static_cast<UINT>(-1) || read < sizeof raw.header || raw.header.dwType != RIM_TYPEKEYBOARD) {
+        return false;
+    }
+    const RAWKEYBOARD& key = raw.data.keyboard;
+    const bool released = (key.Flags & RI_KEY_BREAK) != 0 || key.Message == WM_KEYUP || key.Message == WM_SYSKEYUP;
+    if (released) {
+        RawKeyReleased(key.MakeCode | ((key.Flags & RI_KEY_E0) != 0 ? 0xE000u : 0u), time);
+    }
+    return true;
 }

@@ -42,5 +42,7 @@ void StopWatchingForeground();
 void WatchRawKeyboard(HWND window);
 void StopWatchingRawKeyboard();
 
-// Whether the WM_INPUT whose lParam is `input` carries a keyboard event.
-bool IsRawKeyboardEvent(LPARAM input);
+// Whether the WM_INPUT whose lParam is `input`, stamped `time`, carries a
+// keyboard event; a key's release goes to the engine too (RawKeyReleased),
+// which the hook may never get.
+bool IsRawKeyboardEvent(LPARAM input, uint32_t time);

@@ -25,8 +25,17 @@
 #ifndef VK_SPACE
 #define VK_SPACE 0x20
 #endif
+#ifndef VK_LWIN
+#define VK_LWIN 0x5B
+#endif
+#ifndef VK_RWIN
+#define VK_RWIN 0x5C
+#endif
 #ifndef VK_LSHIFT
 #define VK_LSHIFT 0xA0
+#endif
+#ifndef VK_RSHIFT
+#define VK_RSHIFT 0xA1
 #endif
 #ifndef VK_LCONTROL
 #define VK_LCONTROL 0xA2
@@ -89,6 +98,14 @@
 #ifndef LLKHF_INJECTED
 #define LLKHF_INJECTED 0x00000010
 #endif
+#ifndef LLMHF_INJECTED
+#define LLMHF_INJECTED 0x00000001
+#endif
+// GetMessageExtraInfo of mouse input made from the pen or a touch, under
+// the mask 0xFFFFFF00.
+#ifndef MI_WP_SIGNATURE
+#define MI_WP_SIGNATURE 0xFF515700
+#endif
 
 #ifndef WM_KEYDOWN
 #define WM_KEYDOWN 0x0100
@@ -104,4 +121,25 @@
 #endif
 #ifndef WM_TIMER
 #define WM_TIMER 0x0113
+#endif
+#ifndef WM_MOUSEMOVE
+#define WM_MOUSEMOVE 0x0200
+#endif
+#ifndef WM_LBUTTONDOWN
+#define WM_LBUTTONDOWN 0x0201
+#endif
+#ifndef WM_RBUTTONDOWN
+#define WM_RBUTTONDOWN 0x0204
+#endif
+#ifndef WM_MBUTTONDOWN
+#define WM_MBUTTONDOWN 0x0207
+#endif
+#ifndef WM_MOUSEWHEEL
+#define WM_MOUSEWHEEL 0x020A
+#endif
+#ifndef WM_XBUTTONDOWN
+#define WM_XBUTTONDOWN 0x020B
+#endif
+#ifndef WM_MOUSEHWHEEL
+#define WM_MOUSEHWHEEL 0x020E
 #endif

@@ -22,7 +22,7 @@ TEST(AltTapTransitions, FromTapPending)
         {"l", "d:lalt t:300 d:lalt t:200", "164v", "the hold counts from the first key-down"},
         {"l", "d:ralt t:499 u:ralt", "22v 22^", "a release inside the hold time is a tap"},
         {"l", "d:lalt d:a u:a u:lalt", "164v 65v =65^ 164^", "another key combines: modifier first, then the key again"},
-        {"l", "d:lshift d:lalt u:lshift u:lalt", "=160v 164v 160^ 164^", "another key's release combines too"},
+        {"l", "d:a d:lalt u:a u:lalt", "=65v 164v 65^ 164^", "another key's release combines too"},
         {"l", "d:lalt t:500 u:lalt", "164v 164^", "expiry makes a hold"},
     });
 }
@@ -47,6 +47,27 @@ TEST(AltTapTransitions, FromCombined)
     });
 }
 
+// Alt+click, Ctrl+click (Alt as Ctrl), Alt+wheel and Alt+drag keep their
+// modifier, and a Shift, Ctrl or Windows key already down makes the Alt a
+// modifier from its press (Alt+Shift switches input languages).
+TEST(AltTapCombinations, MouseAndOtherModifiers)
+{
+    RunCases({
+        {"l", "d:lalt t:100 c:l cu:l u:lalt", "164v Lv ~L^ 164^", "a click: the Alt first, the click sent again behind it"},
+        {"ls", "d:lalt c:l mv cu:l u:lalt", "162v Lv ~mv ~L^ 162^", "Ctrl+click with the swap; the mouse is let go then"},
+        {"l", "d:ralt w:120 hw:-120 u:ralt", "165v W120 ~H-120 165^", "the wheel turns"},
+        {"l", "d:lalt c:x2 cu:x2 c:m u:lalt", "164v X2v ~X2^ ~Mv 164^", "a side button, then no hook"},
+        {"l", "d:lalt mv t:100 u:lalt mv", "=mv 26v 26^ ~mv", "a move alone leaves the tap a tap"},
+        {"l", "d:lalt t:600 c:r cu:r u:lalt", "164v ~Rv ~R^ 164^", "a click after the hold: untouched"},
+        {"s", "d:lalt c:l cu:l u:lalt", "162v ~Lv ~L^ 162^", "without the Alt-tap switch no mouse hook"},
+        {"l", "d:lshift d:lalt u:lalt u:lshift", "=160v 164v 164^ =160^", "Shift held: Alt+Shift, no IME key"},
+        {"l", "d:rctrl d:lalt u:lalt u:rctrl", "=163v 164v 164^ =163^", "Ctrl held: no IME key"},
+        {"ls", "d:ralt t:600 d:lalt u:lalt u:ralt", "163v 162v 162^ 163^", "the other Alt held as Ctrl counts"},
+        {"cl", "d:caps d:ralt u:ralt u:caps", "162^# 162v 162^# 165v 165^ 162^", "CapsLock as Ctrl held counts"},
+        {"l", "d:91 d:lalt u:lalt u:91 d:lalt u:lalt", "=91v 164v 164^ =91^ 26v 26^", "a Windows key held, then alone"},
+    });
+}
+
 TEST(AltTapSequences, WorkedExamples)
 {
     RunCases({
@@ -62,8 +83,10 @@ TEST(AltTapSequences, WorkedExamples)
 TEST(AltTapFailures, TimerThatCannotStart)
 {
     RunCases({
-        {"l", "fail d:lalt u:lalt", "164^", "no timer: a quick tap is a lone modifier up, no IME key"},
-        {"l", "fail d:lalt d:lalt u:lalt", "164v 164^", "no timer: repeats press the modifier"},
+        {"l", "fail d:lalt u:lalt", "26v 26^", "no timer: a quick tap is still a tap"},
+        {"l", "fail d:lalt d:a u:a u:lalt", "164v 65v =65^ 164^", "no timer: a combined key still gets its Alt"},
+        {"l", "fail d:lalt t:300 d:lalt t:300 d:lalt u:lalt", "164v 164^", "no timer: the repeat past the hold presses it"},
+        {"l", "d:lalt busy:700 u:lalt", "164v 164^", "a busy thread's late timer: the event times tell a hold"},
     });
 }
 

@@ -4,6 +4,7 @@
 #include <deque>
 
 #include "remap/alt_tap.h"
+#include "remap/keyboard_hook.h"
 #include "remap/remap_options.h"
 #include "remap/win_keys.h"
 #include "tests/remap_script.h"
@@ -13,6 +14,8 @@ bool system_keys_down[256];
 bool caps_lock_on;
 bool injection_refused;
 bool injection_dropped;
+bool mouse_watched;
+std::vector<uintptr_t> system_buttons_down;
 
 namespace {
 
@@ -39,9 +42,29 @@ void SystemKeyEvent(uint32_t vk, bool down)
     held = down;
 }
 
-unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
+void SystemMouseEvent(uintptr_t message)
 {
-    injected_keys.push_back(InjectedKey{vk, isDown != 0, tag, scan, !injection_refused});
+    // A release's message is its press's + 1, but for the wheel's, which
+    // hold nothing.
+    if (message == WM_MOUSEWHEEL || message == WM_MOUSEHWHEEL || message == WM_MOUSEMOVE) {
+        return;
+    }
+    const auto held = std::find(system_buttons_down.begin(), system_buttons_down.end(), message - 1);
+    if (held != system_buttons_down.end()) {
+        system_buttons_down.erase(held);
+    } else if (std::find(system_buttons_down.begin(), system_buttons_down.end(), message) == system_buttons_down.end()) {
+        system_buttons_down.push_back(message);
+    }
+}
+
+void WatchMouse(bool on)
+{
+    mouse_watched = on;
+}
+
+unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data)
+{
+    injected_keys.push_back(InjectedKey{0, 1, mouse_data, 0, !injection_refused, message});
     if (injection_refused) {
         return 0;
     }
@@ -51,15 +74,56 @@ unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
     return 1;
 }
 
+uint32_t TickCount()
+{
+    return static_cast<uint32_t>(now_ms);
+}
+
+uint32_t Now()
+{
+    return static_cast<uint32_t>(now_ms);
+}
+
+unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
+{
+    injected_keys.push_back(InjectedKey{vk, isDown != 0, tag, scan, !injection_refused, 0});
+    if (injection_refused) {
+        return 0;
+    }
+    if (!injection_dropped) {
+        landing.push_back(injected_keys.back());
+    }
+    return 1;
+}
+
+bool SystemHoldsOnceLanded(uint32_t vk)
+{
+    bool down = system_keys_down[vk & 0xFF];
+    for (const InjectedKey& key : landing) {
+        if (key.mouse == 0 && key.tag != SELF_MASK_TAG && key.vk == vk) {
+            down = key.down != 0;
+        }
+    }
+    return down;
+}
+
 size_t LandInjected(size_t count)
 {
     for (; count > 0 && !landing.empty(); --count) {
         const InjectedKey key = landing.front();
         landing.pop_front();
+        if (key.mouse != 0) {
+            // Our own mouse hook passes what is marked injected.
+            if (!mouse_watched || AltTapMouseEvent(key.mouse, LLMHF_INJECTED, 0, key.tag) == Pass) {
+                SystemMouseEvent(key.mouse);
+            }
+            continue;
+        }
         HookKeyEvent back = PhysicalEvent(key.down ? WM_KEYDOWN : WM_KEYUP, key.vk);
         back.flags = LLKHF_INJECTED;
         back.dwExtraInfo = key.tag;
         back.scanCode = key.scan;
+        back.time = Now();
         if (RemapKeyEvent(back) == Pass) {
             SystemKeyEvent(key.vk, key.down);
         }
@@ -98,11 +162,16 @@ void ResetFakePlatform()
 {
     injected_keys.clear();
     timers.clear();
-    std::fill(std::begin(HeldKeys), std::end(HeldKeys), 0);
+    // A new process: nothing held, recorded or on its way.
+    for (uint8_t* record : {HeldKeys, PressRecord, OutputHolds, InFlight, InFlightDown}) {
+        std::fill(record, record + 256, 0);
+    }
     std::fill(std::begin(system_keys_down), std::end(system_keys_down), false);
     caps_lock_on = false;
     injection_refused = false;
     injection_dropped = false;
+    mouse_watched = false;
+    system_buttons_down.clear();
     landing.clear();
     now_ms = 0;
     fail_next_timer = false;
@@ -113,16 +182,17 @@ void FailNextHoldTimer()
     fail_next_timer = true;
 }
 
-void AdvanceTime(unsigned ms)
+void AdvanceTime(unsigned ms, bool fire)
 {
     const unsigned long long end = now_ms + ms;
-    for (;;) {
+    while (fire) {
         auto next = std::min_element(timers.begin(), timers.end(),
                                      [](const FakeTimer& a, const FakeTimer& b) { return a.due < b.due; });
         if (next == timers.end() || next->due > end) {
             break;
         }
-        now_ms = next->due;
+        // A timer held up by a busy thread fires late, not in the past.
+        now_ms = std::max(now_ms, next->due);
         const uintptr_t id = next->id;
         next->due += ALT_HOLD_MS;
         AltTapTimerProc(nullptr, WM_TIMER, id, static_cast<unsigned long>(now_ms));
@@ -135,8 +205,30 @@ size_t PendingHoldTimers()
     return timers.size();
 }
 
+std::string FormatMouse(uintptr_t message, uint32_t data)
+{
+    switch (message) {
+    case WM_MOUSEWHEEL:
+        return "W" + std::to_string(static_cast<int16_t>(data >> 16));
+    case WM_MOUSEHWHEEL:
+        return "H" + std::to_string(static_cast<int16_t>(data >> 16));
+    case WM_MOUSEMOVE:
+        return "mv";
+    default:
+        break;
+    }
+    const bool down = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN ||
+                      message == WM_XBUTTONDOWN;
+    const uintptr_t press = down ? message : message - 1;
+    const char* button = press == WM_LBUTTONDOWN ? "L" : press == WM_RBUTTONDOWN ? "R" : press == WM_MBUTTONDOWN ? "M" : "X";
+    return std::string(button) + (press == WM_XBUTTONDOWN ? std::to_string(data >> 16) : "") + (down ? "v" : "^");
+}
+
 std::string FormatInjected(const InjectedKey& key)
 {
+    if (key.mouse != 0) {
+        return FormatMouse(key.mouse, key.tag) + (key.taken ? "" : "!");
+    }
     std::string text = std::to_string(key.vk) + (key.down ? "v" : "^");
     if (key.tag == SELF_MASK_TAG) {
         text += "#";

@@ -10,6 +10,7 @@
 
 #include "remap/alt_tap.h"
 #include "remap/remap_options.h"
+#include "remap/keyboard_hook.h"
 #include "remap/win_keys.h"
 #include "tests/fake_platform.h"
 
@@ -59,8 +60,37 @@ uint32_t ScriptKey(const std::string& name)
 
 HookKeyEvent PhysicalEvent(uintptr_t message, uint32_t vk)
 {
-    return HookKeyEvent{HC_ACTION, message, vk, 0, 0, 0};
+    return HookKeyEvent{HC_ACTION, message, vk, 0, 0, 0, Now()};
 }
+
+namespace {
+
+// Integrity levels as Windows numbers them: ours is medium.
+const uint32_t MEDIUM_LEVEL = 0x2000;
+const uint32_t HIGH_LEVEL = 0x3000;
+
+// A mouse step's message and mouse data; 0 when the step is no mouse step.
+uintptr_t MouseStep(const std::string& verb, const std::string& arg, uint32_t* data)
+{
+    static const std::map<std::string, uintptr_t> buttons = {
+        {"l", WM_LBUTTONDOWN}, {"r", WM_RBUTTONDOWN}, {"m", WM_MBUTTONDOWN}, {"x1", WM_XBUTTONDOWN}, {"x2", WM_XBUTTONDOWN}};
+    *data = 0;
+    if (verb == "w" || verb == "hw") {
+        *data = (static_cast<uint32_t>(std::stoi(arg)) & 0xFFFF) << 16;
+        return verb == "w" ? WM_MOUSEWHEEL : WM_MOUSEHWHEEL;
+    }
+    if (verb == "mv") {
+        return WM_MOUSEMOVE;
+    }
+    auto button = buttons.find(arg);
+    if ((verb != "c" && verb != "cu") || button == buttons.end()) {
+        return 0;
+    }
+    *data = arg[0] == 'x' ? static_cast<uint32_t>(arg[1] - '0') << 16 : 0;
+    return button->second + (verb == "cu" ? 1 : 0);
+}
+
+}  // namespace
 
 std::string RunRemapScript(const char* options, const std::string& script)
 {
@@ -69,45 +99,85 @@ std::string RunRemapScript(const char* options, const std::string& script)
     std::istringstream steps(script);
     std::string step;
     bool blind = false;
+    bool late = false;
     while (steps >> step) {
         const size_t colon = step.find(':');
         const std::string verb = step.substr(0, colon);
         const std::string arg = colon == std::string::npos ? "" : step.substr(colon + 1);
         const size_t seen = injected_keys.size();
+        std::string mark;
+        uint32_t mouse_data = 0;
+        const uintptr_t mouse = MouseStep(verb, arg, &mouse_data);
+        static const std::map<std::string, uintptr_t> messages = {
+            {"d", WM_KEYDOWN}, {"u", WM_KEYUP}, {"sd", WM_SYSKEYDOWN}, {"su", WM_SYSKEYUP},
+            {"id", WM_KEYDOWN}, {"iu", WM_KEYUP}};
+        auto message = messages.find(verb);
         if (verb == "o") {
             SetOptions(arg.c_str());
         } else if (verb == "x") {
             ResetEngine();
+        } else if (verb == "burst") {
+            // An unlock's notices, back to back: nothing lands in between.
+            for (int i = 0; i < 3; ++i) {
+                ResetEngine();
+            }
         } else if (verb == "blind" || verb == "sight") {
             blind = verb == "blind";
             injection_refused = blind;
+        } else if (verb == "up") {
+            blind = true;
+            injection_dropped = true;
+            ForegroundReturnsToSight(HIGH_LEVEL, MEDIUM_LEVEL);
+        } else if (verb == "front") {
+            blind = false;
+            injection_dropped = false;
+            if (ForegroundReturnsToSight(MEDIUM_LEVEL, MEDIUM_LEVEL)) {
+                ResetEngine();
+            }
         } else if (verb == "fail") {
             FailNextHoldTimer();
-        } else if (verb == "t") {
-            AdvanceTime(static_cast<unsigned>(std::stoul(arg)));
-        } else {
-            static const std::map<std::string, uintptr_t> messages = {
-                {"d", WM_KEYDOWN}, {"u", WM_KEYUP}, {"sd", WM_SYSKEYDOWN}, {"su", WM_SYSKEYUP}};
-            auto message = messages.find(verb);
-            if (message == messages.end()) {
-                ADD_FAILURE() << "unknown step in script: " << step;
-                continue;
+        } else if (verb == "t" || verb == "busy") {
+            AdvanceTime(static_cast<unsigned>(std::stoul(arg)), verb == "t");
+        } else if (verb == "late") {
+            late = true;
+        } else if (verb == "raw") {
+            RawKeyReleased(0x3A, Now() - static_cast<uint32_t>(std::stoul(arg)));
+        } else if (mouse != 0) {
+            const bool hooked = mouse_watched && !blind;
+            if (!hooked || AltTapMouseEvent(mouse, 0, 0, mouse_data) == Pass) {
+                mark = (hooked ? "=" : "~") + FormatMouse(mouse, mouse_data);
+                SystemMouseEvent(mouse);
             }
-            const HookKeyEvent event = PhysicalEvent(message->second, ScriptKey(arg));
+        } else if (message != messages.end()) {
+            HookKeyEvent event = PhysicalEvent(message->second, ScriptKey(arg));
+            const bool down = event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
+            const std::string key = std::to_string(event.vkCode) + (down ? "v" : "^");
+            if (verb[0] == 'i') {
+                event.flags = LLKHF_INJECTED;
+                event.dwExtraInfo = 7;
+            }
+            if (late) {
+                // Windows hands it on while the thread is busy; the call
+                // reaches the hook after that.
+                out.push_back("~" + key);
+                SystemKeyEvent(event.vkCode, down);
+                AdvanceTime(LateHookMs, false);
+            }
             const HookVerdict verdict = blind ? Pass : RemapKeyEvent(event);
-            for (size_t i = seen; i < injected_keys.size(); ++i) {
-                out.push_back(FormatInjected(injected_keys[i]));
-            }
-            if (verdict == Pass) {
-                const bool down = event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
-                out.push_back((blind ? "~" : "=") + std::to_string(event.vkCode) + (down ? "v" : "^"));
+            if (verdict == Pass && !late) {
+                mark = (blind ? "~" : verb[0] == 'i' ? "@" : "=") + key;
                 SystemKeyEvent(event.vkCode, down);
             }
-            LandInjected();
+            late = false;
+        } else {
+            ADD_FAILURE() << "unknown step in script: " << step;
             continue;
         }
         for (size_t i = seen; i < injected_keys.size(); ++i) {
             out.push_back(FormatInjected(injected_keys[i]));
+        }
+        if (!mark.empty()) {
+            out.push_back(mark);
         }
         LandInjected();
     }

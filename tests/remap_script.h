@@ -4,13 +4,26 @@
 // Script: space-separated steps.
 //   d:KEY / u:KEY     WM_KEYDOWN / WM_KEYUP (a second d: is an auto-repeat)
 //   sd:KEY / su:KEY   WM_SYSKEYDOWN / WM_SYSKEYUP
+//   late              the next key's hook call comes after Windows gave up
+//                     waiting and handed the key on
+//   id:KEY / iu:KEY   another program injects KEY down / up
+//   raw:MS            raw input reports the release of scan code 0x3A (the
+//                     CapsLock key) as of MS milliseconds ago
+//   c:BUTTON / cu:BUTTON  a mouse button (l, r, m, x1, x2) pressed / released
+//   w:N / hw:N / mv   the wheel turned by N, tilted by N, the mouse moved
 //   t:MS              advance the clock; due hold timers fire
+//   busy:MS           advance the clock, the thread too busy for timers
 //   fail              the next hold timer cannot be started
 //   o:OPTS            apply other options mid-script (letters as below)
 //   x                 the engine is reset (exit, lock, foreground change)
+//   burst             three resets back to back (an unlock's desktop switch,
+//                     session notice and hook re-armed), nothing landing
 //   blind / sight     from blind on, physical events reach the system without
-//                     the hook and the system refuses injections (a window
-//                     above ours, the sign-in screen); sight ends that alone
+//                     the hook and the system refuses injections (the
+//                     sign-in screen); sight ends that alone
+//   up / front        a window above our integrity level comes to the front
+//                     (keys pass the hook by, SendInput drops silently) /
+//                     goes, with a reset
 // KEY: a-z, 0-9, caps, lctrl, rctrl, lalt, ralt, lshift, ctrl, alt, space,
 // semicolon, equals, comma, minus, period, slash, backtick, lbracket,
 // backslash, rbracket, quote, oem102, or a virtual-key number of 2+ digits.
@@ -18,8 +31,9 @@
 // Result: space-separated events. "162v"/"162^" is an injected press/release
 // (tag 0), "162^#" one tagged as a masking event, "=67v" a physical event the
 // hook passed on unchanged, "~67v" one that reached the system past the hook,
-// "162^!" an injection the system refused. Swallowed physical events leave no
-// mark.
+// "162^!" an injection the system refused, "@67v" another program's. Mouse
+// events read "Lv", "L^", "W120" and so on, with the same marks. Swallowed
+// physical events leave no mark.
 #pragma once
 
 #include <cstdint>

@@ -42,8 +42,9 @@ LRESULT CALLBACK TimingWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
-    if (IsRawKeyboardEvent(lParam)) {
-        WatchRawKey(Watch, static_cast<uint32_t>(GetMessageTime()), KeyboardHookTime, ForegroundBlind());
+    const uint32_t time = static_cast<uint32_t>(GetMessageTime());
+    if (IsRawKeyboardEvent(lParam, time)) {
+        WatchRawKey(Watch, time, KeyboardHookTime, ForegroundBlind());
     }
     const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
     QueryPerformanceCounter(&end);
