@@ -437,7 +437,8 @@ void RawKeyReleased(uint32_t scan, uint32_t time)
     if (scan != 0x3A || record <= PRESS_STALE || static_cast<int32_t>(time - CapsPressTime) < 0) {
         return;
     }
-    PressRecord[VK_CAPITAL] = PRESS_NONE;
+    // Should the hook get the release after all, it reaches nothing.
+    PressRecord[VK_CAPITAL] = PRESS_STALE;
     SelectKeyRule(VK_CAPITAL);
     LetGoOfHeldKey(record);
 }

@@ -54,5 +54,6 @@ void SelectKeyRules(bool catch_up);
 // layout swallows CapsLock's release while Shift is down on a US layout
 // with the Japanese IME, and a JIS 英数 pressed with Shift as CapsLock has
 // none once Shift is let go. A CapsLock press that became Ctrl and came no
-// later than `time` is released as the hook would have released it.
+// later than `time` is released as the hook would have released it; raw
+// input may come first, and the hook's release, if any, is then swallowed.
 void RawKeyReleased(uint32_t scan, uint32_t time);

@@ -34,7 +34,8 @@
 //       answer (nonzero: a later hook swallowed the event)
 //   msg Q NAME WPARAM LPARAM EXTRA      a message reached the window; EXTRA is
 //       GetMessageExtraInfo (hex), NAME one of keydown keyup syskeydown
-//       syskeyup char syschar
+//       syskeyup char syschar lbuttondown; for lbuttondown WPARAM is what
+//       GetKeyState said of the modifiers: 1 Alt, 2 Ctrl, 4 Shift
 //   lost N                              records dropped for want of room
 
 namespace {
@@ -122,6 +123,7 @@ void WriteRecords()
             case WM_SYSKEYUP: name = "syskeyup"; break;
             case WM_CHAR: name = "char"; break;
             case WM_SYSCHAR: name = "syschar"; break;
+            case WM_LBUTTONDOWN: name = "lbuttondown"; break;
             }
             fprintf(log_file, "msg %lld %s %llu %llx %llx\n", r.qpc, name,
                     static_cast<unsigned long long>(r.wparam),
@@ -456,6 +458,13 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         // Not handed on: the default handling would open the system menu on
         // Alt or close the probe on Alt+F4, and swallow the keys after them.
         RecordMessage(message, wParam, lParam);
+        return 0;
+    case WM_LBUTTONDOWN:
+        // As an application sees the click: the modifiers down with it.
+        RecordMessage(message,
+                      (GetKeyState(VK_MENU) < 0 ? 1u : 0u) | (GetKeyState(VK_CONTROL) < 0 ? 2u : 0u) |
+                          (GetKeyState(VK_SHIFT) < 0 ? 4u : 0u),
+                      lParam);
         return 0;
     case WM_TIMER:
         if (wParam == POLL_TIMER) {

@@ -634,6 +634,32 @@ def scan_word(record):
     return (record.lparam >> 16) & 0x1FF
 
 
+def click_probe(s, tokens_before, tokens_after):
+    """Presses keys, clicks in the middle of the probe's window, presses
+    more keys; returns what the probe saw."""
+    probe = [w for w in s.windows() if w.kind == "top" and w.cls == "LumbrixKeyProbe"][0]
+    mark = s.mark()
+    s.send(tokens_before)
+    s.display.click((probe.left + probe.right) // 2, (probe.top + probe.bottom) // 2)
+    s.send(tokens_after)
+    return s.settle(mark)
+
+
+@case("alt-click")
+def alt_click(s):
+    for swap, modifier, held in ((0, VK_LMENU, 1), (1, VK_LCONTROL, 2)):
+        s.launch(setting_text(swap=swap, lang=1))
+        v = click_probe(s, "lalt+", "lalt-")
+        expect([m for m in v.app() if m.startswith("lbutton")], ["lbuttondown %d" % held],
+               "the click arrives with the Alt held as %s" % ("Ctrl" if swap else "Alt"), v)
+        expect(v.injected(), ["inj down %d pass" % modifier, "inj up %d pass" % modifier],
+               "the modifier and nothing else, no IME key", v)
+        v = click_probe(s, "lalt lalt+", "lalt-")
+        expect(v.injected()[:2], ["inj down %d pass" % VK_IME_OFF, "inj up %d pass" % VK_IME_OFF],
+               "a tap before the click is still a tap", v)
+        s.end_case()
+
+
 @case("scan-codes")
 def scan_codes(s):
     """Programs that read scan codes see each injected key as the physical key
