@@ -94,7 +94,7 @@ inline unsigned InjectKey(uint16_t vk, int isDown, uint32_t tag)
     if (tag == SELF_MASK_TAG) {
         return SendKeyInput(vk, isDown, tag, 0);
     }
-    uint8_t& held = HeldKeys[static_cast<uint8_t>(vk)];
+    uint8_t& held = HeldKeys[static_cast<uint32_t>(vk) & 0xFFu];
     if (isDown) {
         held = 1;
         return SendKeyInput(vk, isDown, tag, 0);

@@ -32,8 +32,26 @@ enum ModifierRule : uint8_t {
 
 const uint8_t FIRST_DVORAK_KEY = 'A';
 
-// The key each swap rule injects, by rule.
-const uint8_t SWAPPED[] = {0, 0, VK_LMENU, VK_RMENU, VK_LCONTROL, VK_RCONTROL};
+// The key that replaces a press, by rule: a Dvorak rule is its key, a swap
+// rule its side's other modifier. One table, so that either costs one load.
+struct Replacements {
+    uint8_t key[256];
+};
+
+constexpr Replacements MakeReplacements()
+{
+    Replacements table{};
+    for (unsigned rule = FIRST_DVORAK_KEY; rule < 256; ++rule) {
+        table.key[rule] = static_cast<uint8_t>(rule);
+    }
+    table.key[LCTRL_RULE] = VK_LMENU;
+    table.key[RCTRL_RULE] = VK_RMENU;
+    table.key[LALT_RULE] = VK_LCONTROL;
+    table.key[RALT_RULE] = VK_RCONTROL;
+    return table;
+}
+
+constexpr Replacements REPLACEMENT = MakeReplacements();
 
 struct KeyRules {
     uint8_t rule[256];
@@ -154,17 +172,21 @@ OUT_OF_LINE HookVerdict LatePress(const HookKeyEvent& event)
 
 // Out of line, like every path that injects, so that the hook's path for a
 // key it passes needs no stack frame.
-OUT_OF_LINE HookVerdict ReplacePress(uint8_t vk, const HookKeyEvent& event)
+// The rule in force is read here rather than passed: only the event need
+// outlive the look at the clock.
+OUT_OF_LINE HookVerdict ReplacePress(const HookKeyEvent& event)
 {
     if (IsLate(event)) {
         return LatePress(event);
     }
-    uint8_t& record = PressRecord[event.vkCode];
+    const uint32_t key = event.vkCode;
+    const uint32_t vk = REPLACEMENT.key[RulesInForce.rule[key]];
+    uint8_t& record = PressRecord[key];
     if (record <= PRESS_STALE) {
-        record = vk;
-        HoldKey(vk);
+        record = static_cast<uint8_t>(vk);
+        HoldKey(static_cast<uint8_t>(vk));
     }
-    InjectKey(vk, 1, 0);
+    InjectKey(static_cast<uint16_t>(vk), 1, 0);
     return Swallow;
 }
 
@@ -266,7 +288,7 @@ ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event
 {
     // Letters and punctuation first: they are most of what anyone types.
     if (rule >= FIRST_DVORAK_KEY) {
-        return ReplacePress(rule, event);
+        return ReplacePress(event);
     }
     if (rule == SLOW_FIRST) {
         return RouteSlow(event);
@@ -277,7 +299,7 @@ ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event
     if (rule == TRACK_RULE) {
         return TrackedPress(event);
     }
-    return ReplacePress(SWAPPED[rule], event);
+    return ReplacePress(event);
 }
 
 ALWAYS_INLINE HookVerdict ApplyRelease(const HookKeyEvent& event)
@@ -300,20 +322,21 @@ HookVerdict ApplyOwnRule(const HookKeyEvent& event)
     return rule == NO_RULE ? Pass : ApplyPressRule(rule, event);
 }
 
-// An Alt whose press went to the Alt-tap switch, or is to go there.
+// An Alt whose press went to the Alt-tap switch, or is to go there. Its
+// rule matters only once the switch is off, when every key takes the slow
+// way no more.
 HookVerdict RouteAltKey(const HookKeyEvent& event, uint8_t& record)
 {
     const uint32_t vk = event.vkCode;
     AltTapInterrupt(AltTapSide(vk == VK_LMENU ? VK_RMENU : VK_LMENU));
+    const uint8_t was = record;
+    record = IsPress(event) ? PRESS_ALT_TAP : PRESS_NONE;
+    if (record != was && !RemapOptions.send_lang) {
+        SelectKeyRule(vk);
+    }
     if (IsPress(event)) {
-        if (record != PRESS_ALT_TAP) {
-            record = PRESS_ALT_TAP;
-            SelectKeyRule(vk);
-        }
         AltTapKeyDown(AltTapSide(vk), event.time);
     } else {
-        record = PRESS_NONE;
-        SelectKeyRule(vk);
         AltTapKeyUp(AltTapSide(vk), event.time);
     }
     return Swallow;
@@ -445,7 +468,9 @@ void RawKeyReleased(uint32_t scan, uint32_t time)
 
 HookVerdict RemapKeyEvent(const HookKeyEvent& event)
 {
-    if (event.code < 0 || event.code == HC_NOREMOVE) {
+    // Low-level hooks are called with HC_ACTION; anything else (below zero,
+    // HC_NOREMOVE) is not ours to judge.
+    if (event.code != HC_ACTION) {
         return Pass;
     }
     // Our own replacements come back here flagged injected and must not be

@@ -527,7 +527,7 @@ struct Stream {
         Note(std::string("[o:") + options + "]");
         SetOptions(options);
         Press& caps = press[VK_CAPITAL];
-        if (RemapOptions.capslock_to_ctrl && caps.down && caps.mapped == VK_CAPITAL) {
+        if (blind == Sighted && RemapOptions.capslock_to_ctrl && caps.down && caps.mapped == VK_CAPITAL) {
             caps.mapped = 0;
             caps.in_system = false;
             system_physical[VK_CAPITAL] = false;
