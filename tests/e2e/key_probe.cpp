@@ -410,8 +410,7 @@ void RunCommand(char* command, FILE* out)
         CoTaskMemFree(folder);
     } else if (strcmp(verb, "temp-folder") == 0) {
         wchar_t folder[MAX_PATH + 1];
-        const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-        if (length != 0 && length <= MAX_PATH) {
+        if (GetTempPathW(MAX_PATH + 1, folder) - 1u < MAX_PATH) {
             fputs("folder ", out);
             AppendUtf8(out, folder);
             fputc('\n', out);

@@ -919,27 +919,25 @@ def startup_blocked(s):
 
 @case("from-temp-folder")
 def from_temp_folder(s):
-    """Started where Explorer puts an exe run from inside its zip: the notice
-    asks to unpack the zip first, and the startup box stays clear, disabled,
-    and makes no shortcut."""
+    """Started where Explorer puts an exe run from inside its zip: the notice asks to unpack the zip
+    first, and the startup box stays clear, disabled, and makes no shortcut."""
     s.start_probe()
     temp = s.probe.command("temp-folder")
     expect_true(temp and temp[0].startswith("folder "), "the temporary folder is unknown: %r" % temp)
     folder = os.path.join(s.wine.unix_path(temp[0][len("folder "):].rstrip("\\")),
                           "Temp1_Lumbrix-%s-win64.zip" % s.version, "Lumbrix-" + s.version)
-    os.makedirs(folder, exist_ok=True)
+    os.makedirs(folder)
     shutil.copy(s.lumbrix_source, os.path.join(folder, "lumbrix.exe"))
     program = s.wine.start(s.wine.windows_path(os.path.join(folder, "lumbrix.exe")), cwd=folder)
     s.programs.append(program)
     wait_for(lambda: s.main_windows() and is_visible(s), 20, "the settings window to be shown")
     check_window_layout(s, exact=False)
     s.screenshot("settings-window-temp.png")
-    notice = [c for c in s.main_window()[1] if c.cls.lower() == "syslink"][0]
-    expect_true("<" not in notice.text and "zip を展開してから起動してください" in notice.text,
-                "the notice asks to unpack the zip, as plain text: %r" % notice.text)
-    window = s.main_window()[0]
-    expect_true(notice.left - window.origin_x >= 10 and notice.right - window.origin_x <= window.client_w - 10,
-                "the notice, on two lines, keeps off the window's edges")
+    window, notice = s.main_window()[0], s.control(0, "SysLink")
+    left, right = notice.left - window.origin_x, notice.right - window.origin_x
+    expect_true("<" not in notice.text and "zip を展開してから起動してください" in notice.text
+                and 10 <= left < right <= window.client_w - 10,
+                "the notice asks, as plain text inside the margins, to unpack the zip: %r" % notice.text)
     box = s.control(4)
     expect((box.check, hex(box.style)), (0, hex(0x50010003 | WS_DISABLED)), "the startup box: clear and disabled")
     shortcut = startup_shortcut(s)
