@@ -64,14 +64,16 @@ if grep -qi "$placeholder" - <<<"$exe_texts" ||
 fi
 echo "$zip_name holds $top/ with lumbrix.exe as built, guide-ja.html and LICENSE.txt; its checksum file matches; no example.org"
 
-x86_64-w64-mingw32-objdump -p "$build/lumbrix.exe" |
-    python3 - "$build/lumbrix.exe" "${clones[0]}/docs/ja/guide.md" "${clones[0]}/LICENSE" <<'EOF'
+x86_64-w64-mingw32-objdump -p "$build/lumbrix.exe" >"$work/headers.txt"
+python3 - "$build/lumbrix.exe" "$work/headers.txt" "${clones[0]}/docs/ja/guide.md" "${clones[0]}/LICENSE" <<'EOF'
 import re
 import sys
 
-exe_path, guide_path, license_path = sys.argv[1:]
+exe_path, headers_path, guide_path, license_path = sys.argv[1:]
 exe = open(exe_path, "rb").read()
-imports = [line.split(":", 1)[1].strip().lower() for line in sys.stdin if "DLL Name:" in line]
+imports = [line.split(":", 1)[1].strip().lower() for line in open(headers_path) if "DLL Name:" in line]
+if "kernel32.dll" not in imports:
+    sys.exit("FAIL: no import table read from " + exe_path)
 failures = []
 # The guide says that Lumbrix connects to no network: no network DLL is
 # imported, or named (in either encoding) to be loaded at run time.
