@@ -143,20 +143,22 @@ SIZE ButtonIdealSize(HWND button)
     return ideal;
 }
 
-void CreateNotice(HWND window)
+void CreateNotice(HWND window, bool in_temp_folder)
 {
     wchar_t* text = NULL;
-    NewGuideNotice(&text);
+    NewGuideNotice(in_temp_folder, &text);
     NoticeLink = CreateChild(window, WC_LINK, text != NULL ? text : L"", CHILD_STYLE, 0, 0, 0);
     if (text != NULL) {
         HeapFree(GetProcessHeap(), 0, text);
     }
 }
 
-void CreateOptionCheckboxes(HWND window)
+// From the temporary folder the startup box stays clear and disabled: a
+// shortcut made there would point at a copy that goes with the folder.
+void CreateOptionCheckboxes(HWND window, bool in_temp_folder)
 {
     const RemapSettings& settings = *active_settings;
-    const bool startup = WithStartupShortcut(PathFileExistsW) != 0;
+    const bool startup = !in_temp_folder && WithStartupShortcut(PathFileExistsW) != 0;
     TrackStartupShortcut(window, WM_STARTUP_SHORTCUT, startup);
     OptionCheckboxes[IDC_CAPSLOCK_TO_CTRL] = CreateOptionCheckbox(
         window, IDC_CAPSLOCK_TO_CTRL, L"CapsLockキーをCtrlキーに置き換える", settings.capslock_to_ctrl);
@@ -169,6 +171,7 @@ void CreateOptionCheckboxes(HWND window)
         window, IDC_SWAP_ALT_CTRL, L"AltキーとCtrlキーを入れ替える", settings.swap_alt_for_ctrl);
     OptionCheckboxes[IDC_STARTUP] =
         CreateOptionCheckbox(window, IDC_STARTUP, L"スタートアップに登録", startup);
+    EnableWindow(OptionCheckboxes[IDC_STARTUP], !in_temp_folder);
 }
 
 void CreateExitButton(HWND window)
@@ -195,9 +198,11 @@ void LayOutControls(HWND window, UINT dpi)
     HWND exit_button = GetDlgItem(window, IDC_EXIT);
     ideal.exit_height = ButtonIdealSize(exit_button).cy;
     // Given a maximum width of 0, some SysLink implementations wrap after
-    // every character; the client width yields the one-line size everywhere.
+    // every character; a width near the client's yields the one-line size
+    // everywhere.
     SIZE notice = {0, 0};
-    SendMessageW(NoticeLink, LM_GETIDEALSIZE, static_cast<WPARAM>(client.right), reinterpret_cast<LPARAM>(&notice));
+    SendMessageW(NoticeLink, LM_GETIDEALSIZE, static_cast<WPARAM>(NoticeMaxWidth(static_cast<int>(dpi), client.right)),
+                 reinterpret_cast<LPARAM>(&notice));
     ideal.notice = {notice.cx, notice.cy};
 
     const WindowLayout layout = LayOutWindow(static_cast<int>(dpi), {client.right, client.bottom}, ideal);
@@ -262,10 +267,11 @@ void OnCreate(HWND window)
     // Explorer, which runs at a lower integrity level, and lose its icon.
     ChangeWindowMessageFilterEx(window, TaskbarCreatedMessage, MSGFLT_ALLOW, NULL);
     AddTrayIcon(window);
+    const bool in_temp_folder = ExecutableInTempFolder();
     // Creation order is the Tab order: boxes top to bottom, Exit, the link.
-    CreateOptionCheckboxes(window);
+    CreateOptionCheckboxes(window, in_temp_folder);
     CreateExitButton(window);
-    CreateNotice(window);
+    CreateNotice(window, in_temp_folder);
     ScaleToDpi(window);
     StartEngine(window);
 }

@@ -22,7 +22,9 @@ extern HWND OptionCheckboxes[OPTION_BOX_COUNT];
 extern bool SettingsFileKnown;
 
 // Window procedure of class "Lumbrix". WM_CREATE builds the controls and the
-// tray icon, then starts the engine with *active_settings; the window,
+// tray icon, then starts the engine with *active_settings; run from the
+// temporary folder, the notice asks to unpack the zip first and the startup
+// box stays clear and disabled; the window,
 // created at its size for 96 DPI, is sized and laid out for its own DPI then
 // and again at WM_DPICHANGED; the focus it is given goes to the first box;
 // closing hides; session and power changes reset the engine (and re-arm its

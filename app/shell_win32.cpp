@@ -13,6 +13,10 @@ namespace {
 const wchar_t GUIDE_TITLE[] = L"使い方ガイド（Lumbrix " LUMBRIX_VERSION L"）";
 // Without the file beside the executable (copied alone from the zip).
 const wchar_t GUIDE_ELSEWHERE[] = L"使い方ガイド（Lumbrix " LUMBRIX_VERSION L"）は配布 zip の guide-ja.html です";
+// Explorer's 実行 on an exe inside a zip copies it to the temporary folder.
+const wchar_t FROM_TEMP_FOLDER[] =
+    L"一時フォルダーから起動しています。ここでは設定が残らず、スタートアップにも登録できません。"
+    L"zip を展開してから起動してください";
 const wchar_t LINK_OPEN[] = L"<a href=\"";
 const wchar_t LINK_MIDDLE[] = L"\">";
 const wchar_t LINK_CLOSE[] = L"</a>";
@@ -77,14 +81,17 @@ void OpenLinkInBackground(const wchar_t* url)
     CloseHandle(thread);
 }
 
-bool NewGuideNotice(wchar_t** text)
+bool NewGuideNotice(bool in_temp_folder, wchar_t** text)
 {
     wchar_t* guide = NULL;
     wchar_t* notice = NULL;
     // The link hands its target back in a buffer of L_MAX_URL_LENGTH units;
     // a longer path would arrive cut short. Paths hold no '"', so the
     // attribute cannot end early.
-    if (GetGuidePath(&guide) && static_cast<size_t>(lstrlenW(guide)) < L_MAX_URL_LENGTH) {
+    if (in_temp_folder) {
+        const wchar_t* const parts[] = {FROM_TEMP_FOLDER};
+        notice = NewText(parts, ARRAYSIZE(parts));
+    } else if (GetGuidePath(&guide) && static_cast<size_t>(lstrlenW(guide)) < L_MAX_URL_LENGTH) {
         const wchar_t* const parts[] = {LINK_OPEN, guide, LINK_MIDDLE, GUIDE_TITLE, LINK_CLOSE};
         notice = NewText(parts, ARRAYSIZE(parts));
     } else {

@@ -12,11 +12,13 @@ void OpenLinkInBackground(const wchar_t* url);
 // The settings window's notice line in SysLink mark-up: a link to the guide
 // beside the executable (GetGuidePath) while that file is there, else the
 // same words as plain text that say where the guide comes from, never a link
-// that leads nowhere. Newly allocated on the process heap into *text (preset
+// that leads nowhere. Run from the temporary folder (`in_temp_folder`), it
+// asks instead, as plain text, to start the program again from the unpacked
+// zip, and says why. Newly allocated on the process heap into *text (preset
 // to null), freed by the caller with HeapFree; false, with *text untouched,
 // when memory fails. Asks the disk: for the window's creation, before the
 // hook is installed.
-bool NewGuideNotice(wchar_t** text);
+bool NewGuideNotice(bool in_temp_folder, wchar_t** text);
 
 // Asks for WM_WTSSESSION_CHANGE at `window` (locks, unlocks, connections of
 // this session), and stops asking before the window goes.

@@ -22,6 +22,11 @@ int ScaleForDpi(int value, int dpi)
     return static_cast<int>((static_cast<long long>(value) * dpi + 48) / 96);
 }
 
+int NoticeMaxWidth(int dpi, int client_width)
+{
+    return client_width - 2 * ScaleForDpi(BOX_X, dpi);
+}
+
 WindowLayout LayOutWindow(int dpi, LayoutSize client, const IdealSizes& ideal)
 {
     WindowLayout layout;

@@ -40,12 +40,17 @@ struct WindowLayout {
 // MulDiv(value, dpi, 96) rounds; for values and DPIs of zero or more.
 int ScaleForDpi(int value, int dpi);
 
+// The widest the notice may be measured for at `dpi` in a client area
+// `client_width` wide: the boxes' margin stays free on either side, so that
+// a notice long enough to wrap keeps off the window's edges.
+int NoticeMaxWidth(int dpi, int client_width);
+
 // The window's layout at 96 DPI with every number scaled to `dpi`: boxes at
 // x 10 and rows 10, 35, 60, 85 and 110, as wide and high as their labels; the
 // Exit button at 145, 100 wide, its right edge 10 inside the client area; the
 // notice centred, 20 above the bottom edge. A control taller than its row
 // pushes the ones below it down; the client area grows until every control
 // lies inside it and none overlaps another. The notice is measured for at
-// most the client area's width. Given today's ideal sizes at 96 DPI nothing
+// most NoticeMaxWidth. Given today's ideal sizes at 96 DPI nothing
 // moves and nothing grows.
 WindowLayout LayOutWindow(int dpi, LayoutSize client, const IdealSizes& ideal);

@@ -11,8 +11,9 @@ else()
     execute_process(COMMAND git -C ${CPACK_LUMBRIX_SOURCE_DIR} log -1 --format=%ct
         OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 endif()
-# GLOB lists in name order.
-file(GLOB entries RELATIVE ${CPACK_TEMPORARY_DIRECTORY} ${CPACK_TEMPORARY_DIRECTORY}/*)
+# GLOB lists in name order. Files only: a folder named to tar would be
+# walked in the file system's order; unpacking makes it from the file paths.
+file(GLOB_RECURSE entries RELATIVE ${CPACK_TEMPORARY_DIRECTORY} ${CPACK_TEMPORARY_DIRECTORY}/*)
 file(REMOVE ${CPACK_PACKAGE_FILES})
 execute_process(
     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${commit_time} TZ=UTC0

@@ -6,8 +6,9 @@ Python standard library only, so the icon can be redrawn anywhere:
     python3 res/draw_icon.py            # writes res/lumbrix.ico
     python3 res/draw_icon.py --png DIR  # also writes each size as DIR/icon-N.png
 
-The .ico holds four 32-bit images: 256x256 stored as PNG, 48, 32 and 16 as
-DIBs with an AND mask. The build uses the committed .ico and needs no Python.
+The .ico holds six 32-bit images: 256x256 stored as PNG, 48, 32, 24, 20 and
+16 as DIBs with an AND mask. 20 and 24 are the tray's sizes at 125 % and
+150 %, where a 32 shrunk by Windows would blur. The build uses the committed .ico and needs no Python.
 """
 
 import os
@@ -15,7 +16,7 @@ import struct
 import sys
 import zlib
 
-SIZES = (256, 48, 32, 16)
+SIZES = (256, 48, 32, 24, 20, 16)
 SAMPLES = 5  # per axis, per pixel: edges are anti-aliased by coverage
 
 SKIRT_TOP = (0x44, 0x56, 0x76)

@@ -1,5 +1,5 @@
 // Resource ids shared by the resource script and the program.
 #pragma once
 
-// Icon group: 256 (PNG), 48, 32 and 16 pixels, 32 bits per pixel.
+// Icon group: 256 (PNG), 48, 32, 24, 20 and 16 pixels, 32 bits per pixel.
 #define IDI_APP 107

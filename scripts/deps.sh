@@ -17,6 +17,7 @@ packages=(
     python3-markdown       # the guide rendered to HTML for the release zip
     chromium               # the guide's page drawn to a picture by the release check
     unzip binutils         # reading the release zip and the exe's texts back in its check
+    binutils-mingw-w64-x86-64 # the exe's import table, for the same check
     valgrind               # instruction counts of the hook
 )
 

@@ -2,7 +2,10 @@
 """Renders a Markdown guide to one self-contained HTML file: UTF-8, its
 PNG pictures embedded as data: URIs, so that it opens from inside a zip or any
 folder with a double click. Under the first heading it puts the version and a
-table of contents of the second-level headings.
+table of contents of the second-level headings. "{version}" in the guide
+becomes the version, so that commands name the real files; a space between a
+number and its unit ("1 秒", "106/109 キー", "200 %") becomes a no-break
+space.
 
 usage: guide_html.py GUIDE.md OUT.html VERSION
 Pictures are read relative to GUIDE.md. They are taken at 192 DPI and shown at
@@ -12,6 +15,7 @@ bytes."""
 import base64
 import html
 import pathlib
+import re
 import struct
 import sys
 
@@ -30,7 +34,7 @@ PAGE = """<!DOCTYPE html>
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>{title}</title>
 <style>
-body {{ max-width: 40em; margin: 2em auto; padding: 0 1em; line-height: 1.8; line-break: strict;
+body {{ max-width: 40em; margin: 2em auto; padding: 0 1em; line-height: 1.8; line-break: strict; text-wrap: pretty;
        font-family: Meiryo, "Yu Gothic Medium", "Yu Gothic UI", "Meiryo UI", "Noto Sans CJK JP", sans-serif;
        color: #222; }}
 h1, h2, h3 {{ line-height: 1.4; }}
@@ -93,6 +97,10 @@ def main():
         raise SystemExit(__doc__)
     source, target, version = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]), sys.argv[3]
     text = source.read_text(encoding="utf-8")
+    # cmd reads "<" as a redirection: a command must name the real file.
+    if "<バージョン>" in text:
+        raise SystemExit(f"{source}: write {{version}}, not <バージョン>")
+    text = re.sub(r"(\d) (キー|秒|%)", "\\1\u00a0\\2", text.replace("{version}", version))
     # The first heading names the page.
     title = next((line.lstrip("#").strip() for line in text.splitlines() if line.startswith("# ")), source.stem)
     md = markdown.Markdown(extensions=[

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds the release zip twice, from two clean clones of the committed HEAD in
 # folders of different depth, and fails unless both give the same lumbrix.exe
-# and the same zip. Then checks what the zip holds: lumbrix.exe exactly as
-# built, guide-ja.html as one UTF-8 page with its picture inside, and
-# LICENSE.txt; that the .sha256 file beside it matches; and that no address
-# of the reserved example.org domain stands in the exe, the README or the
-# guide. Last it draws the guide's page in headless Chromium to
-# build/guide-ja.png, to be looked at. Uncommitted changes are not built.
+# and the same zip. Then checks what the zip holds: one folder
+# Lumbrix-<version> with lumbrix.exe exactly as built, guide-ja.html as one
+# UTF-8 page with its picture inside, and LICENSE.txt; that the .sha256 file
+# beside it matches; that no address of the reserved example.org domain
+# stands in the exe, the README or the guide; and what the guide says of the
+# exe: it imports and names no network DLL, it carries the licence's
+# copyright line, and every check box it quotes is the window's own. Last it
+# draws the guide's page in headless Chromium to build/guide-ja.png, to be
+# looked at. Uncommitted changes are not built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,18 +38,19 @@ done
 
 build=${clones[0]}/build/windows
 (cd "$build" && sha256sum --check --quiet "$zip_name.sha256")
+top=Lumbrix-$version
 entries=$(unzip -Z1 "$build/$zip_name" | LC_ALL=C sort | tr '\n' ' ')
-if [ "$entries" != "LICENSE.txt guide-ja.html lumbrix.exe " ]; then
+if [ "$entries" != "$top/LICENSE.txt $top/guide-ja.html $top/lumbrix.exe " ]; then
     echo "FAIL: $zip_name holds: $entries" >&2
     exit 1
 fi
-unzip -p "$build/$zip_name" lumbrix.exe | cmp - "$build/lumbrix.exe"
-guide=$(unzip -p "$build/$zip_name" guide-ja.html)
+unzip -p "$build/$zip_name" "$top/lumbrix.exe" | cmp - "$build/lumbrix.exe"
+guide=$(unzip -p "$build/$zip_name" "$top/guide-ja.html")
 if ! grep -q '<meta charset="utf-8">' <<<"$guide" || ! grep -q 'src="data:image/png;base64,' <<<"$guide"; then
     echo "FAIL: guide-ja.html lacks its charset or its embedded picture" >&2
     exit 1
 fi
-if ! unzip -p "$build/$zip_name" LICENSE.txt | grep -q '^MIT License'; then
+if ! unzip -p "$build/$zip_name" "$top/LICENSE.txt" | grep -q '^MIT License'; then
     echo "FAIL: LICENSE.txt in $zip_name is not the MIT licence" >&2
     exit 1
 fi
@@ -58,12 +62,59 @@ if grep -qi "$placeholder" - <<<"$exe_texts" ||
     echo "FAIL: example.org, a domain reserved for examples, in the exe, the README or the guide" >&2
     exit 1
 fi
-echo "$zip_name holds lumbrix.exe as built, guide-ja.html and LICENSE.txt; its checksum file matches; no example.org"
+echo "$zip_name holds $top/ with lumbrix.exe as built, guide-ja.html and LICENSE.txt; its checksum file matches; no example.org"
+
+x86_64-w64-mingw32-objdump -p "$build/lumbrix.exe" >"$work/headers.txt"
+python3 - "$build/lumbrix.exe" "$work/headers.txt" "${clones[0]}/docs/ja/guide.md" "${clones[0]}/LICENSE" <<'EOF'
+import re
+import sys
+
+exe_path, headers_path, guide_path, license_path = sys.argv[1:]
+exe = open(exe_path, "rb").read()
+imports = [line.split(":", 1)[1].strip().lower() for line in open(headers_path) if "DLL Name:" in line]
+if "kernel32.dll" not in imports:
+    sys.exit("FAIL: no import table read from " + exe_path)
+failures = []
+# The guide says that Lumbrix connects to no network: no network DLL is
+# imported, or named (in either encoding) to be loaded at run time.
+for dll in ("ws2_32", "wsock32", "mswsock", "wininet", "winhttp", "urlmon", "dnsapi", "iphlpapi", "httpapi",
+            "netapi32", "webio"):
+    if dll + ".dll" in imports or dll.encode() in exe.lower() or dll.encode("utf-16-le") in exe.lower():
+        failures.append("the exe imports or names the network DLL " + dll)
+# The exe's UTF-16 texts, at either byte alignment.
+text = "[\u0020-\u007e\u2190-\u21ff\u3000-\u30ff\u4e00-\u9fff\uff01-\uff5e]"
+texts = set()
+for offset in (0, 1):
+    units = exe[offset:len(exe) - (len(exe) - offset) % 2].decode("utf-16-le", "replace")
+    texts.update(re.findall("(?<=\x00)" + text + "+(?=\x00)", units))
+copyright = next(line.strip() for line in open(license_path, encoding="utf-8") if line.startswith("Copyright"))
+if copyright not in texts:
+    failures.append("the version resource lacks the licence's line " + repr(copyright))
+# The box labels: the window's Japanese texts without a space (the notices have some).
+labels = sorted(t for t in texts if len(t) >= 6 and " " not in t and re.search("[\u3040-\u30ff]", t))
+guide = open(guide_path, encoding="utf-8").read()
+quoted = re.findall("「([^」]+)」", guide) + re.findall("^#+ (.+)$", guide, re.M)
+if len(labels) != 5:
+    failures.append("expected the five box labels among the exe's texts, found %r" % labels)
+for label in labels:
+    if label not in guide:
+        failures.append("the guide never names the box " + repr(label))
+for quote in quoted:
+    # A quote that starts as a label does must be that label or its start.
+    if any(label[:4] == quote[:4] for label in labels) and not any(label.startswith(quote) for label in labels):
+        failures.append("the guide quotes a box the window does not have: " + repr(quote))
+for failure in failures:
+    print("FAIL:", failure, file=sys.stderr)
+if failures:
+    sys.exit(1)
+print("lumbrix.exe imports %s; no network DLL; its copyright is the licence's; the guide's %d box labels are its own"
+      % (", ".join(imports), len(labels)))
+EOF
 
 # A tall window, cut to the page; as root Chromium runs only without its sandbox.
 picture=build/guide-ja.png
 mkdir -p build
-unzip -p "$build/$zip_name" guide-ja.html >"$work/guide-ja.html"
+unzip -p "$build/$zip_name" "$top/guide-ja.html" >"$work/guide-ja.html"
 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1000,16000 \
     --screenshot="$work/page.png" "file://$work/guide-ja.html" >/dev/null 2>&1
 convert "$work/page.png" -trim +repage -bordercolor white -border 24 "$picture"

@@ -1,6 +1,7 @@
 // The startup shortcut's path rule as plain string work: the Startup
 // folder, a backslash, the executable's file name with its extension, and
-// ".lnk" (lumbrix.exe gets lumbrix.exe.lnk).
+// ".lnk" (lumbrix.exe gets lumbrix.exe.lnk); and whether the executable runs
+// from a folder that a shortcut must not point into.
 #pragma once
 
 #include <cstddef>
@@ -16,3 +17,11 @@ size_t ShortcutPathUnits(const wchar_t* folder, const wchar_t* executable_path);
 // Writes "<folder>\<file name>.lnk" and its terminator into `out`, which has
 // room for exactly ShortcutPathUnits(folder, executable_path) units.
 void FormatShortcutPath(wchar_t* out, const wchar_t* folder, const wchar_t* executable_path);
+
+// Whether the executable lies in `folder` or below it, compared part by part:
+// backslashes and slashes separate, empty parts and a leading "\\?\" count for
+// nothing, and the letters A to Z and their full-width forms match either
+// case, as the file system matches them. A folder of fewer than two parts (a drive
+// root, a bare name, nothing) holds no executable: a TEMP variable set to
+// "C:\" must not put the whole drive in the temporary folder.
+bool ExecutableInFolder(const wchar_t* executable_path, const wchar_t* folder);

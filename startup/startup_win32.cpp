@@ -45,6 +45,51 @@ BOOL WithStartupShortcut(ShortcutFileOp operation)
     return result;
 }
 
+namespace {
+
+// The long form of an existing path (TEMP often names the user's folder by
+// its short 8.3 name), newly allocated on the process heap; null when it
+// cannot be made.
+wchar_t* NewLongPath(const wchar_t* path)
+{
+    const DWORD units = GetLongPathNameW(path, NULL, 0);
+    wchar_t* long_path =
+        units != 0 ? static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t))) : NULL;
+    if (long_path != NULL) {
+        const DWORD length = GetLongPathNameW(path, long_path, units);
+        if (length == 0 || length >= units) {
+            HeapFree(GetProcessHeap(), 0, long_path);
+            return NULL;
+        }
+    }
+    return long_path;
+}
+
+}  // namespace
+
+bool ExecutableInTempFolder()
+{
+    HANDLE heap = GetProcessHeap();
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD temp_length = GetTempPathW(ARRAYSIZE(temp), temp);
+    wchar_t* executable_path = NULL;
+    if (temp_length == 0 || temp_length >= ARRAYSIZE(temp) || !GetExecutablePath(&executable_path)) {
+        return false;
+    }
+    wchar_t* long_temp = NewLongPath(temp);
+    wchar_t* long_executable = NewLongPath(executable_path);
+    const bool inside = ExecutableInFolder(long_executable != NULL ? long_executable : executable_path,
+                                           long_temp != NULL ? long_temp : temp);
+    if (long_temp != NULL) {
+        HeapFree(heap, 0, long_temp);
+    }
+    if (long_executable != NULL) {
+        HeapFree(heap, 0, long_executable);
+    }
+    HeapFree(heap, 0, executable_path);
+    return inside;
+}
+
 void CreateStartupShortcut()
 {
     HANDLE heap = GetProcessHeap();

@@ -13,6 +13,13 @@ BOOL GetStartupShortcutPath(const wchar_t* executable_path, wchar_t** out);
 // Runs `operation` on the shortcut path; 0 when no path could be built.
 BOOL WithStartupShortcut(ShortcutFileOp operation);
 
+// Whether the running executable lies in the user's temporary folder
+// (GetTempPathW), both paths in their long form: Explorer copies an exe
+// started from inside a zip there, where its `setting` file and any shortcut
+// to it are lost when the folder is cleaned. False when either path cannot
+// be found. Asks the disk: for the window's creation, before the hook.
+bool ExecutableInTempFolder();
+
 // Writes the shortcut: target the executable, arguments "/hide". Needs COM
 // initialised on the calling thread (single-threaded apartment).
 void CreateStartupShortcut();

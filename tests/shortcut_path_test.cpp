@@ -61,3 +61,31 @@ TEST(ShortcutPath, FolderBackslashFileNameAndLnk)
     const std::wstring deep = L"C:\\" + std::wstring(40000, L'f');
     EXPECT_EQ(ShortcutPath(deep.c_str(), L"C:\\lumbrix.exe"), deep + L"\\lumbrix.exe.lnk");
 }
+
+TEST(ExecutableInFolder, WholePartsInAnyCase)
+{
+    const wchar_t* const temp = L"C:\\Users\\太郎\\AppData\\Local\\Temp\\";
+    struct {
+        const wchar_t* executable;
+        const wchar_t* folder;
+        bool inside;
+    } cases[] = {
+        // Explorer's 実行 on an exe inside a zip.
+        {L"C:\\Users\\太郎\\AppData\\Local\\Temp\\Temp1_Lumbrix-0.4-win64.zip\\Lumbrix-0.4\\lumbrix.exe", temp, true},
+        {L"C:\\Users\\太郎\\AppData\\Local\\Temp\\lumbrix.exe", temp, true},
+        {L"c:\\USERS\\太郎\\appdata\\local\\TEMP\\x\\lumbrix.exe", temp, true},
+        {L"C:/Users/太郎/AppData/Local/Temp//x/lumbrix.exe", temp, true},
+        {L"\\\\?\\C:\\Users\\太郎\\AppData\\Local\\Temp\\x\\lumbrix.exe", temp, true},
+        {L"C:\\Users\\ＴＡＲＯ\\Temp\\lumbrix.exe", L"C:\\Users\\ｔａｒｏ\\Temp", true},
+        {L"\\\\server\\share\\temp\\lumbrix.exe", L"\\\\server\\share\\temp\\", true},
+        {L"C:\\Users\\太郎\\AppData\\Local\\Programs\\Lumbrix\\lumbrix.exe", temp, false},
+        {L"C:\\Users\\太郎\\AppData\\Local\\Temporary\\lumbrix.exe", temp, false},
+        {L"C:\\Users\\太郎\\AppData\\Local\\Temp", temp, false},
+        {L"C:\\tools\\lumbrix.exe", L"C:\\", false},
+        {L"C:\\tools\\lumbrix.exe", L"", false},
+        {L"C:\\tools\\lumbrix.exe", L"C:\\tools", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ExecutableInFolder(c.executable, c.folder), c.inside) << c.executable << L" in " << c.folder;
+    }
+}

@@ -346,6 +346,7 @@ void InjectTagged(WORD vk, bool down)
 //   hitbox HWND CODE L T R B  where in that screen rectangle the window's
 //                             WM_NCHITTEST answers CODE
 //   startup-folder            the current user's Startup folder
+//   temp-folder               the current user's temporary folder
 //   rehook                    hook anew in front of Lumbrix's hook
 //   drop N                    drop the next N physical key events
 //   quit                      close the probe (after answering)
@@ -409,6 +410,13 @@ void RunCommand(char* command, FILE* out)
             fputc('\n', out);
         }
         CoTaskMemFree(folder);
+    } else if (strcmp(verb, "temp-folder") == 0) {
+        wchar_t folder[MAX_PATH + 1];
+        if (GetTempPathW(MAX_PATH + 1, folder) - 1u < MAX_PATH) {
+            fputs("folder ", out);
+            AppendUtf8(out, folder);
+            fputc('\n', out);
+        }
     } else if (strcmp(verb, "rehook") == 0) {
         fprintf(out, "%s\n", HookInFrontOfLumbrix() ? "in front" : "not in front");
     } else if (strcmp(verb, "drop") == 0) {
