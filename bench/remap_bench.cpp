@@ -29,7 +29,7 @@ void UseOptions(int caps, int swap, int lang, int dvorak)
 HookVerdict Judge(uintptr_t message, uint32_t vk)
 {
     ++remap_calls;
-    return RemapKeyEvent(HookKeyEvent{HC_ACTION, message, vk, 0, 0, 0, 0});
+    return RemapKeyEvent(HookKeyEvent{HC_ACTION, message, vk, 0, 0, 0, 0, 0, 0});
 }
 
 void PassThrough(benchmark::State& state)

@@ -136,7 +136,7 @@ AltTapState& AltTapSide(uint32_t vk)
 // LateHookMs; a press judged after that would come twice.
 bool IsLate(const HookKeyEvent& event)
 {
-    return TickCount() - event.time >= LateHookMs;
+    return event.now - event.time >= LateHookMs && event.now - event.previous >= LateHookMs;
 }
 
 // A press that reached the system as it is: the key stands for itself until

@@ -10,7 +10,9 @@ struct HookKeyEvent {
     uint32_t flags;         // LLKHF_INJECTED decides; LLKHF_EXTENDED goes with a key sent again
     uintptr_t dwExtraInfo;
     uint32_t scanCode;      // goes with a key sent again, never decides
-    uint32_t time;          // the event's tick count: how late the hook call is, how long an Alt was held
+    uint32_t time;          // the event's tick count: how long an Alt was held
+    uint32_t now;           // the tick count as the hook was called
+    uint32_t previous;      // the tick count as the hook was called before
 };
 
 enum HookVerdict { Pass, Swallow };
@@ -18,6 +20,11 @@ enum HookVerdict { Pass, Swallow };
 // How long Windows waits for the hook before it hands the event on without
 // it (LowLevelHooksTimeout): a press whose call comes later than that has
 // reached the system as it is. 300 ms unless the platform says otherwise.
+// Windows starts waiting when it calls, not when the key was typed: a key
+// that waited in line behind others (a burst, a slow hook ahead of ours)
+// is not late once the call before it was answered in time. So a call is
+// late when `now` is that far past both the event's time and the call
+// before.
 extern uint32_t LateHookMs;
 
 // Judges one event: a press under the rules in force (SelectKeyRules), a

@@ -188,7 +188,12 @@ void CancelHoldTimer(uintptr_t timer_id)
 LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
 {
     const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
-    KeyboardHookTime = key->time;
+    // The clock, not key->time: a program that injects keys may give them a
+    // time of its own, an old one that makes a live hook look dead or a
+    // future one that hides a dead hook. Every call is a sign of life,
+    // whoever sent the key, and never earlier than the key it is called for.
+    const uint32_t previous = KeyboardHookTime;
+    KeyboardHookTime = GetTickCount();
     // Below zero the event is not ours to judge.
     if (nCode >= 0) {
         HookKeyEvent event;
@@ -199,6 +204,8 @@ LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
         event.dwExtraInfo = key->dwExtraInfo;
         event.scanCode = key->scanCode;
         event.time = key->time;
+        event.now = KeyboardHookTime;
+        event.previous = previous;
         if (RemapKeyEvent(event) == Swallow) {
             return 1;
         }

@@ -16,6 +16,7 @@ bool injection_refused;
 bool injection_dropped;
 bool mouse_watched;
 std::vector<uintptr_t> system_buttons_down;
+uint32_t previous_hook_call;
 
 namespace {
 
@@ -172,6 +173,7 @@ void ResetFakePlatform()
     injection_dropped = false;
     mouse_watched = false;
     system_buttons_down.clear();
+    previous_hook_call = 0;
     landing.clear();
     now_ms = 0;
     fail_next_timer = false;

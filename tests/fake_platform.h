@@ -20,6 +20,9 @@ struct InjectedKey {
 
 extern std::vector<InjectedKey> injected_keys;
 
+// The clock at the latest hook call (PhysicalEvent).
+extern uint32_t previous_hook_call;
+
 // Whether the engine has a mouse hook installed (WatchMouse), and the mouse
 // buttons the system holds down, by message of their press.
 extern bool mouse_watched;

@@ -441,13 +441,21 @@ struct Stream {
                 }
             }
             system_physical[vk] = down && !p.alt_tap && p.mapped == vk;
-            HookKeyEvent event = PhysicalEvent(message, vk);
-            event.scanCode = key == VK_CAPITAL ? 0x3A : 0;
             if (late) {
                 // The thread was busy all the while.
                 AdvanceTime(LateHookMs, false);
                 now += LateHookMs;
                 lock_touched = lock_touched || (vk == VK_CAPITAL && down);
+            }
+            HookKeyEvent event = PhysicalEvent(message, vk);
+            event.scanCode = key == VK_CAPITAL ? 0x3A : 0;
+            // Late: typed before the stall; or, on time, typed long ago and
+            // queued behind other keys, whose calls were answered.
+            if (late) {
+                event.time -= LateHookMs;
+            } else if (Roll(16) == 0 && vk != VK_LMENU && vk != VK_RMENU) {
+                event.time -= 2 * LateHookMs;
+                event.previous = event.now;
             }
             verdict = RemapKeyEvent(event);
             if (key == VK_CAPITAL && !down) {

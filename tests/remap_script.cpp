@@ -60,7 +60,10 @@ uint32_t ScriptKey(const std::string& name)
 
 HookKeyEvent PhysicalEvent(uintptr_t message, uint32_t vk)
 {
-    return HookKeyEvent{HC_ACTION, message, vk, 0, 0, 0, Now()};
+    // Each call is a hook call: the one before it is remembered.
+    HookKeyEvent event{HC_ACTION, message, vk, 0, 0, 0, Now(), Now(), previous_hook_call};
+    previous_hook_call = Now();
+    return event;
 }
 
 namespace {
@@ -100,6 +103,7 @@ std::string RunRemapScript(const char* options, const std::string& script)
     std::string step;
     bool blind = false;
     bool late = false;
+    bool queued = false;
     while (steps >> step) {
         const size_t colon = step.find(':');
         const std::string verb = step.substr(0, colon);
@@ -140,6 +144,8 @@ std::string RunRemapScript(const char* options, const std::string& script)
             AdvanceTime(static_cast<unsigned>(std::stoul(arg)), verb == "t");
         } else if (verb == "late") {
             late = true;
+        } else if (verb == "queued") {
+            queued = true;
         } else if (verb == "raw") {
             RawKeyReleased(0x3A, Now() - static_cast<uint32_t>(std::stoul(arg)));
         } else if (mouse != 0) {
@@ -162,7 +168,15 @@ std::string RunRemapScript(const char* options, const std::string& script)
                 out.push_back("~" + key);
                 SystemKeyEvent(event.vkCode, down);
                 AdvanceTime(LateHookMs, false);
+                event.now = event.previous = Now();
+                event.previous -= LateHookMs;
+            } else if (queued) {
+                // Typed a while ago, it waited in line behind other keys:
+                // the call before it was answered just now.
+                event.time -= 2 * LateHookMs;
+                event.previous = event.now;
             }
+            queued = false;
             const HookVerdict verdict = blind ? Pass : RemapKeyEvent(event);
             if (verdict == Pass && !late) {
                 mark = (blind ? "~" : verb[0] == 'i' ? "@" : "=") + key;

@@ -6,6 +6,8 @@
 //   sd:KEY / su:KEY   WM_SYSKEYDOWN / WM_SYSKEYUP
 //   late              the next key's hook call comes after Windows gave up
 //                     waiting and handed the key on
+//   queued            the next key was typed long ago and waited in line
+//                     behind others; its call is on time
 //   id:KEY / iu:KEY   another program injects KEY down / up
 //   raw:MS            raw input reports the release of scan code 0x3A (the
 //                     CapsLock key) as of MS milliseconds ago

@@ -113,6 +113,7 @@ TEST(AsWindowsCounts, SharedKeysLateCallsBurstsAndLostReleases)
          "a switch click leaves a held Alt held"},
         {"l", "d:lalt t:600 x t:1200 d:lalt u:lalt", "164v 164^ 26v 26^", "no repeat for a second: a new press"},
         {"d", "late d:b u:b", "~66v =66^", "a late press passes and so does its release"},
+        {"d", "queued d:b u:b", "88v 88^", "a key that waited in line behind others is on time"},
         {"d", "d:b late d:b u:b", "88v ~66v 88^ =66^", "a late repeat: the key is itself from then on"},
         {"l", "late d:lalt u:lalt", "~164v =164^", "a late Alt is no tap"},
         {"d", "blind d:q sight x iu:q d:q u:q", "~81v @81^ 222v 222^", "a kept key let go of by another program"},
