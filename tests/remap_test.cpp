@@ -245,10 +245,17 @@ TEST(Injection, ScanCodesTheToggleAndTheForeground)
 
     // Levels as Windows numbers them: medium, high, low; ours is medium. A
     // process gone before it was asked changes nothing either way.
-    const uint32_t focus[] = {0x2000,       0x3000, 0x3000, 0x2000, 0x2000,       UNKNOWN_INTEGRITY,
-                              0x1000,       0x2000, 0x3000, PROCESS_GONE, 0x2000, PROCESS_GONE, 0x2000};
-    const bool releases[] = {false, false, false, true, false, false, true, false, false, false, true, false, false};
+    // Our own window may hide keys from our hook too, but takes our
+    // injections: blind, not elevated.
+    const uint32_t focus[] = {0x2000,       0x3000, 0x3000,      0x2000,       0x2000, UNKNOWN_INTEGRITY,
+                              0x1000,       0x2000, 0x3000,      PROCESS_GONE, 0x2000, PROCESS_GONE,
+                              0x2000,       OWN_PROCESS, 0x2000, OWN_PROCESS,  0x3000, 0x2000};
+    const bool releases[] = {false, false, false, true,  false, false, true,  false, false,
+                             false, true,  false, false, false, true,  false, false, true};
+    uint32_t in_front = 0x2000;
     for (size_t i = 0; i < std::size(focus); ++i) {
         EXPECT_EQ(ForegroundReturnsToSight(focus[i], 0x2000), releases[i]) << "foreground change " << i;
+        in_front = focus[i] == PROCESS_GONE ? in_front : focus[i];
+        EXPECT_EQ(ForegroundElevated(), in_front != OWN_PROCESS && in_front > 0x2000) << "foreground change " << i;
     }
 }
