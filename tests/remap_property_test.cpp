@@ -91,20 +91,16 @@ struct Stream {
     Layout layout = Us;
     std::array<Press, 256> press{};
     std::vector<uintptr_t> buttons;
-    // The system holds the key because its physical key reached it; and
-    // the engine may hold it for a key released where the hook was blind.
+    // The system holds the key because its physical key reached it.
     std::array<bool, 256> system_physical{};
-    std::array<bool, 256> orphaned{};
-    // An Alt whose press at the Alt-tap switch was let go of where the hook
-    // was blind: a key-down soon after is its repeat to the engine.
-    std::array<unsigned long long, 2> ghost{};
-    // The time of each Alt's latest key-down that the hook saw.
-    std::array<unsigned long long, 2> alt_seen{};
     // A CapsLock reached the system as itself, and no reset came since.
     bool lock_touched = false;
-    // Keys went up or down where the hook was blind: what the keys held
-    // then stand for is anyone's guess until they are let go.
+    // Keys went up or down where the hook was blind, or the system refused
+    // the releases of a reset: what the keys held then stand for is anyone's
+    // guess until they are let go, and so is each Alt's next press (the
+    // engine may take it for a repeat of one let go of unseen).
     bool blind_keys = false;
+    std::array<bool, 2> alt_unsure{};
     size_t seen = 0;
     // Failures recorded before this stream: a replay for its log stops where
     // the stream failed, not where the first run did.
@@ -277,13 +273,6 @@ struct Stream {
     void AltTapEvent(uint32_t vk, bool down, Keys& expected)
     {
         Press& side = press[vk];
-        unsigned long long& ghost_last = ghost[vk == VK_LMENU ? 0 : 1];
-        if (down && !side.down && ghost_last != 0 && now + 1 - ghost_last <= ALT_REPEAT_GAP_MS) {
-            // The engine takes it for a repeat; so would anyone who did not
-            // see the release.
-            side = Press{true, true, true, false, true, 0, ghost_last - 1, ghost_last - 1, false, static_cast<uint16_t>(vk)};
-        }
-        ghost_last = 0;
         if (down && !side.down) {
             const bool timed = Roll(8) != 0;
             // Whether another held key is a modifier in the system may be
@@ -352,20 +341,9 @@ struct Stream {
             if (down && !p.down) {
                 p = Press{true, false, false, true, false, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
             } else if (!down) {
-                // The engine may hold on to what it pressed for the key.
-                orphaned[p.mapped] = orphaned[p.mapped] || p.mapped != p.sent;
-                if (p.alt_tap || (p.free && (vk == VK_LMENU || vk == VK_RMENU))) {
-                    // Its timer may still press the modifier.
-                    ghost[vk == VK_LMENU ? 0 : 1] = alt_seen[vk == VK_LMENU ? 0 : 1] + 1;
-                    orphaned[vk] = true;
-                    orphaned[vk == VK_LMENU ? VK_LCONTROL : VK_RCONTROL] = true;
-                }
                 p = Press{};
             }
             return;
-        }
-        if (down && !late && (vk == VK_LMENU || vk == VK_RMENU)) {
-            alt_seen[vk == VK_LMENU ? 0 : 1] = now;
         }
         const bool sys = Roll(4) == 0;
         const uintptr_t message = down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
@@ -404,11 +382,13 @@ struct Stream {
                     // No keyboard waits that long to repeat: a new press.
                     LetGo(key, expected);
                 }
-                const unsigned long long ghost_last = alt ? ghost[vk == VK_LMENU ? 0 : 1] : 0;
-                const bool ghostly = !p.down && ghost_last != 0 && now + 1 - ghost_last <= ALT_REPEAT_GAP_MS;
                 // A key let go of by a reset comes back as a new press.
                 const bool going = p.down && (p.mapped != 0 || p.alt_tap);
-                const bool routed = alt && (going ? p.alt_tap : down && (RemapOptions.send_lang != 0 || ghostly));
+                const bool routed = alt && (going ? p.alt_tap : down && RemapOptions.send_lang != 0);
+                if (alt && down && !going) {
+                    p.free = p.free || alt_unsure[vk == VK_LMENU ? 0 : 1];
+                    alt_unsure[vk == VK_LMENU ? 0 : 1] = false;
+                }
                 if (routed && p.down && !going) {
                     const bool free = p.free;
                     p = Press{};
@@ -424,7 +404,7 @@ struct Stream {
                     p = Press{};
                 } else if (down) {
                     if (!p.down || p.mapped == 0) {
-                        p = Press{true, false, false, true, p.down && p.free, MapsTo(vk), now, now, false, static_cast<uint16_t>(vk)};
+                        p = Press{true, false, false, true, p.free, MapsTo(vk), now, now, false, static_cast<uint16_t>(vk)};
                     }
                     p.in_system = true;
                     p.knocked = false;
@@ -557,26 +537,15 @@ struct Stream {
     void Reset(const char* why)
     {
         Note(std::string("[reset ") + why + "]");
-        if (injection_refused) {
-            // The releases are refused: the engine holds on to the keys.
-            for (uint32_t vk : KEYS) {
-                const Press& p = press[vk];
-                if (p.down && p.mapped != 0 && (p.alt_tap || p.mapped != p.sent)) {
-                    orphaned[p.mapped] = true;
-                }
-                if (p.down && p.free) {
-                    orphaned.fill(true);
-                }
-            }
-        }
-        // A key the system holds itself that the engine may hold too cannot
-        // be told from one it holds alone; nor can anything once a key's
-        // press is unknown.
+        blind_keys = blind_keys || injection_refused;
+        // A key the system holds itself that the engine may hold too (for
+        // another press, or one past telling) cannot be told from one it
+        // holds alone.
         const bool unsure = AnyFree();
         for (uint32_t vk : KEYS) {
             system_physical[vk] = system_physical[vk] && SystemHoldsOnceLanded(vk);
             press[vk].free = press[vk].free || (press[vk].down && system_physical[vk] &&
-                                                (unsure || orphaned[vk] || OtherHolder(vk, static_cast<uint16_t>(vk))));
+                                                (unsure || OtherHolder(vk, static_cast<uint16_t>(vk))));
         }
         for (uint32_t vk : KEYS) {
             Press& p = press[vk];
@@ -587,9 +556,6 @@ struct Stream {
             // An Alt that is its own modifier may have repeated where the
             // hook was blind: the engine cannot tell, and holds it as before.
             if (system_physical[code] && !(p.alt_tap && p.mapped == code)) {
-                if (vk == VK_LMENU || vk == VK_RMENU) {
-                    ghost[vk == VK_LMENU ? 0 : 1] = 0;
-                }
                 p = Press{true, false, false, true, p.free, code, p.since, p.last, false, code};
             } else {
                 // Let go of; an Alt at the Alt-tap switch stays no tap, any
@@ -604,9 +570,6 @@ struct Stream {
                 p.in_system = false;
                 system_physical[vk] = false;
             }
-        }
-        if (!injection_refused) {
-            orphaned.fill(false);
         }
         lock_touched = false;
         ResetEngine();
@@ -686,6 +649,9 @@ struct Stream {
         }
         for (uint32_t vk : KEYS) {
             press[vk].free = press[vk].free || (blind_keys && press[vk].down);
+        }
+        if (blind_keys) {
+            alt_unsure.fill(true);
         }
         blind_keys = false;
     }
