@@ -113,7 +113,11 @@ void CancelHoldTimer(uintptr_t timer_id)
 LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
 {
     const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
-    KeyboardHookTime = key->time;
+    // The clock, not key->time: a program that injects keys may give them a
+    // time of its own, an old one that makes a live hook look dead or a
+    // future one that hides a dead hook. Every call is a sign of life,
+    // whoever sent the key, and never earlier than the key it is called for.
+    KeyboardHookTime = GetTickCount();
     // Below zero the event is not ours to judge.
     if (nCode >= 0) {
         HookKeyEvent event;
@@ -140,6 +144,9 @@ void InstallKeyboardHook()
         UnhookWindowsHookEx(KeyboardHookHandle);
     }
     KeyboardHookHandle = fresh;
+    // A hook dropped before its first call must still look silent from here
+    // on, whatever stamp the last one left (none at all after a logon).
+    KeyboardHookTime = GetTickCount();
 }
 
 void RemoveKeyboardHook()
@@ -171,14 +178,14 @@ void StopWatchingForeground()
     DesktopHook = NULL;
 }
 
-void WatchRawKeyboard(HWND window)
+bool WatchRawKeyboard(HWND window)
 {
     RAWINPUTDEVICE keyboard;
     keyboard.usUsagePage = 0x01;  // generic desktop controls
     keyboard.usUsage = 0x06;      // keyboard
     keyboard.dwFlags = RIDEV_INPUTSINK;
     keyboard.hwndTarget = window;
-    RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
+    return RegisterRawInputDevices(&keyboard, 1, sizeof keyboard) != FALSE;
 }
 
 void StopWatchingRawKeyboard()

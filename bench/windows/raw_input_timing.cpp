@@ -43,7 +43,8 @@ LRESULT CALLBACK TimingWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     if (IsRawKeyboardEvent(lParam)) {
-        WatchRawKey(Watch, static_cast<uint32_t>(GetMessageTime()), KeyboardHookTime, ForegroundBlind());
+        WatchRawKey(Watch, static_cast<uint32_t>(GetMessageTime()), GET_RAWINPUT_CODE_WPARAM(wParam), KeyboardHookTime,
+                    GetTickCount(), ForegroundBlind());
     }
     const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
     QueryPerformanceCounter(&end);
