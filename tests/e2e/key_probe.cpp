@@ -26,6 +26,7 @@
 //
 // Log lines, fields separated by one space:
 //   freq F                              counter ticks per second
+//   window HWND                         the probe's window exists
 //   ready Q HWND XID                    hook installed, window focused; XID
 //                                       is its X window under Wine, else 0
 //   hook Q QOUT MSG VK SCAN FLAGS TIME EXTRA NEXT
@@ -81,6 +82,7 @@ unsigned long drop_count;
 const ULONG_PTR LUMBRIX_MASK_TAG = 52;
 LRESULT mask_answer = -1;
 HWND probe_window;
+HANDLE held_file = INVALID_HANDLE_VALUE;
 FILE* log_file;
 wchar_t command_path[MAX_PATH];
 wchar_t reply_path[MAX_PATH];
@@ -346,6 +348,10 @@ void InjectTagged(WORD vk, bool down)
 //   startup-folder            the current user's Startup folder
 //   rehook                    hook anew in front of Lumbrix's hook
 //   drop N                    drop the next N physical key events
+//   hold PATH                 open the file as a scanner would, sharing all
+//                             but its deletion (and renames over it)
+//   release                   close it
+//   signal NAME               create the named event, set
 //   quit                      close the probe (after answering)
 // The answer starts with "ok" and ends with "end".
 void RunCommand(char* command, FILE* out)
@@ -411,6 +417,17 @@ void RunCommand(char* command, FILE* out)
         fprintf(out, "%s\n", HookInFrontOfLumbrix() ? "in front" : "not in front");
     } else if (strcmp(verb, "drop") == 0) {
         drop_count = static_cast<unsigned long>(NextNumber(&save, 10));
+    } else if (strcmp(verb, "hold") == 0 || strcmp(verb, "signal") == 0) {
+        wchar_t name[MAX_PATH] = L"";
+        MultiByteToWideChar(CP_UTF8, 0, strtok_r(nullptr, "\r\n", &save), -1, name, MAX_PATH);
+        if (verb[0] == 'h') {
+            held_file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+        } else {
+            SetEvent(CreateEventW(nullptr, TRUE, FALSE, name));
+        }
+    } else if (strcmp(verb, "release") == 0) {
+        CloseHandle(held_file);
     } else if (strcmp(verb, "quit") == 0) {
         PostMessageW(probe_window, WM_CLOSE, 0, 0);
     } else {
@@ -520,6 +537,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     if (!probe_window) {
         return 4;
     }
+    fprintf(log_file, "window %llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(probe_window)));
+    fflush(log_file);
 
     // Low-level hooks run newest first: hooking only once the program under
     // test has its window, and with it its hook, puts the probe in front.

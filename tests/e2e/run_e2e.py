@@ -10,8 +10,8 @@ beside a scratch copy of lumbrix.exe, which has a guide-ja.html beside it as
 in the release zip, before starting it.
 
 Usage: run_e2e.py --lumbrix EXE --probe EXE --version X.Y --out DIR [--only NAME ...]
-The settings window's screenshot lands in DIR; so do the probe logs of a
-failed case.
+The settings window's screenshot lands in DIR; so do the probe logs and
+Wine's output of a failed case.
 """
 
 import argparse
@@ -179,7 +179,9 @@ class Session:
         self.folder = None
         self.probe = None
         self.probe_count = 0
-        self.case_probe_folders = []
+        self.program_count = 0
+        # The probe folders and Wine output files of the case under way.
+        self.case_logs = []
         self.programs = []
         self.pressed = []
         # Wine's own CapsLock toggle (desktop-wide), which X's Lock follows.
@@ -238,12 +240,15 @@ class Session:
         except FileNotFoundError:
             return None
 
-    def start_program(self, args=()):
-        process = self.wine.start(self.exe, list(args), cwd=self.folder)
+    def start_program(self, args=(), env=None):
+        self.program_count += 1
+        log = os.path.join(self.workdir, "wine-lumbrix-%d.log" % self.program_count)
+        self.case_logs.append(log)
+        process = self.wine.start(self.exe, list(args), cwd=self.folder, log=log, env=env)
         self.programs.append(process)
         return process
 
-    def launch(self, setting, args=(), in_front=False):
+    def launch(self, setting, args=(), in_front=False, env=None):
         """Writes `setting` (bytes, None for no file, KEEP for the file as it
         is), starts lumbrix.exe and then a probe whose hook lies in front of
         the program's, and gives the probe the keyboard once the program's
@@ -253,7 +258,7 @@ class Session:
             self.write_setting(setting)
         if in_front:
             self.start_probe()
-        program = self.start_program(args)
+        program = self.start_program(args, env)
         if not in_front:
             self.start_probe(after="Lumbrix")
         if not (len(args) == 1 and args[0].startswith("/hide")):
@@ -266,7 +271,7 @@ class Session:
     def start_probe(self, after=None):
         self.probe_count += 1
         folder = self.wine.drive_c("probe", str(self.probe_count))
-        self.case_probe_folders.append(folder)
+        self.case_logs.append(folder)
         self.probe = Probe(self.wine, self.wine.drive_c("key_probe.exe"), folder, after=after)
         self.caps_sent = self.caps_scanned = self.caps_records_seen = 0
 
@@ -286,13 +291,16 @@ class Session:
         self.programs = []
 
     def keep_logs(self, name):
+        """Copies the probes' logs and Wine's output of the case to the out folder."""
         target = os.path.join(self.out, "failed-" + name)
         shutil.rmtree(target, ignore_errors=True)
-        for folder in self.case_probe_folders:
-            log = os.path.join(folder, "probe.log")
-            if os.path.exists(log):
-                os.makedirs(target, exist_ok=True)
-                shutil.copy(log, os.path.join(target, "probe-%s.log" % os.path.basename(folder)))
+        os.makedirs(target)
+        for path in self.case_logs:
+            logs = [os.path.join(path, f) for f in os.listdir(path) if f.endswith(".log")] if os.path.isdir(path) \
+                else [path] if os.path.exists(path) else []
+            for log in logs:
+                prefix = "probe%s-" % os.path.basename(path) if os.path.isdir(path) else ""
+                shutil.copy(log, os.path.join(target, prefix + os.path.basename(log)))
         return target
 
     # -- windows
@@ -818,7 +826,7 @@ def setting_bad_line(s):
 @case("setting-empty")
 def setting_empty(s):
     s.launch(b"")
-    expect(s.read_setting(), b"", "an empty setting file stays empty")
+    expect(s.read_setting(), setting_text(), "an empty setting file, what a write cut short leaves, is rewritten")
     check_box_states(s, {0: 0, 1: 0, 2: 0, 3: 0, 4: 0})
     v = s.keys("j")
     expect(v.chain(), passed(74), "J with an empty setting file", v)
@@ -915,6 +923,46 @@ def startup_blocked(s):
     finally:
         os.remove(folder)
         os.makedirs(folder)
+    # The folder is back: the exit does not make what the box said is not there.
+    s.post(s.main_window()[0].hwnd, WM_COMMAND, IDM_EXIT)
+    expect(wait_exit(s.programs[-1], "the exit command"), 0, "exit code")
+    expect(os.listdir(folder), [], "no shortcut after the exit")
+
+
+@case("setting-held")
+def setting_held(s):
+    """Another program holds the file without delete sharing: the save fails,
+    the file stays whole, and the exit saves once the file is free."""
+    program = s.launch(setting_text())
+    s.probe.command("hold " + s.wine.windows_path(s.setting_path))
+    s.click_control(s.control(3))
+    wait_for(lambda: s.control(3).check == 1, 10, "the Dvorak box to be ticked")
+    time.sleep(0.5)
+    expect(s.read_setting(), setting_text(), "the held file stays as it was")
+    s.probe.command("release")
+    s.post(s.main_window()[0].hwnd, WM_COMMAND, IDM_EXIT)
+    expect(wait_exit(program, "the exit command"), 0, "exit code")
+    expect(s.read_setting(), setting_text(dvorak=1), "the exit saves the switch once the file is free")
+
+
+@case("session-at-logon")
+def session_at_logon(s):
+    """Started before the session service is up, as at logon, the program asks
+    for its lock and unlock notices again once the service says it is ready;
+    it remaps keys all the while."""
+    requests = s.wine.drive_c("session-requests.log")
+    library = s.wine.drive_c("windows", "system32", "wtsapi32.dll")
+    os.rename(library, library + ".away")
+    shutil.copy(os.path.join(os.path.dirname(s.probe_source), "wtsapi32.dll"), library)
+    try:
+        s.launch(setting_text(dvorak=1), env={"WINEDLLOVERRIDES": s.wine.env["WINEDLLOVERRIDES"] + ";wtsapi32=n"})
+        wait_for(lambda: os.path.exists(requests), 10, "the program to ask for session notices")
+        v = s.keys("j")
+        expect((open(requests).read(), v.chars()), ("1702\n", "h"), "refused at first; keys remapped meanwhile", v)
+        s.probe.command("signal Global\\TermSrvReadyEvent")
+        wait_for(lambda: open(requests).read() == "1702\nok\n", 10, "the program to ask again once the service is up")
+    finally:
+        os.replace(library + ".away", library)
 
 
 WM_CLOSE, WM_COMMAND, WM_SYSCOMMAND, SC_MINIMIZE, HTCLOSE = 0x10, 0x111, 0x112, 0xF020, 20
@@ -1046,12 +1094,19 @@ def release_then_type_c(s, mark, key="caps", modifier=VK_LCONTROL):
         s.inject((modifier, 0))
 
 
+def hold(s, mark, key, vk):
+    """Presses a key and waits until the hooks have judged it: a command
+    posted before would overtake it."""
+    s.send(key + "+")
+    s.wait_record(mark, lambda r: isinstance(r, Hook) and r.vk == vk and not is_injected(r), 10, key + " to be judged")
+
+
 @case("exit-while-held")
 def exit_while_held(s):
     program = s.launch(setting_text(caps=1))
     hwnd = s.main_window()[0].hwnd
     mark = s.mark()
-    s.send("caps+")
+    hold(s, mark, "caps", VK_CAPITAL)
     # The tray menu's exit item, chosen while CapsLock is held.
     s.post(hwnd, WM_COMMAND, IDM_EXIT)
     expect(wait_exit(program, "the exit command"), 0, "exit code")
@@ -1070,14 +1125,14 @@ def switch_off(s, ident):
 def option_off_while_held(s):
     s.launch(setting_text(caps=1))
     mark = s.mark()
-    s.send("caps+")
+    hold(s, mark, "caps", VK_CAPITAL)
     switch_off(s, 1)
     release_then_type_c(s, mark)
 
     s.end_case()
     s.launch(setting_text(swap=1))
     mark = s.mark()
-    s.send("lctrl+")
+    hold(s, mark, "lctrl", VK_LCONTROL)
     switch_off(s, 0)
     release_then_type_c(s, mark, "lctrl", VK_LMENU)
 
@@ -1331,7 +1386,7 @@ def main():
             if options.only and name not in options.only:
                 continue
             case_start = time.monotonic()
-            session.case_probe_folders = []
+            session.case_logs = []
             try:
                 function(session)
                 session.end_case()
@@ -1343,7 +1398,7 @@ def main():
                 except Exception:
                     pass
                 failures.append(name)
-                print("FAIL %-24s %5.1f s\n%s\n  probe logs kept in %s"
+                print("FAIL %-24s %5.1f s\n%s\n  probe logs and Wine's output kept in %s"
                       % (name, time.monotonic() - case_start, text, session.keep_logs(name)), flush=True)
     except RunLimit:
         failures.append("(run stopped after %d s)" % RUN_LIMIT_S)
