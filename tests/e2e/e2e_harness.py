@@ -387,32 +387,29 @@ class Probe:
             args += ["--after", after]
         self.hwnd = None
         self.xwindow = None
-        # A probe that has no window after 10 s is started once more.
+        started = time.monotonic()
+        # A probe with no window after 10 s is started once more.
         for attempt in (1, 2):
-            self._records = []
-            self._offset = 0
-            self.frequency = None
-            self.window = None
+            self._records, self._offset, self.frequency, self.window = [], 0, None, None
             self.process = wine.start(wine.windows_path(exe), args, cwd=folder,
                                       log=os.path.join(folder, "wine-%d.log" % attempt))
             try:
-                wait_for(lambda: self._poll() or self.window or self._died(), 10, "the key probe to make its window")
+                wait_for(lambda: self._poll() or self.window or self._died() or attempt == 2, 10, "its window")
                 break
             except Failure:
-                if attempt == 2:
-                    raise
                 wine.stop(self.process)
                 if os.path.exists(self.log_path):
-                    os.rename(self.log_path, os.path.join(folder, "probe-1.log"))
+                    os.replace(self.log_path, os.path.join(folder, "probe-1.log"))
                 print("    the key probe had no window after 10 s: started once more", flush=True)
         try:
             wait_for(lambda: self._poll() or self.hwnd or self._died(), 30, "the key probe to start")
         finally:
-            if self.hwnd is None:
-                # Its hook would stay in the chain of the cases after.
+            if self.hwnd is None:  # its hook would stay in the cases' chain
                 wine.stop(self.process)
         if self.hwnd is None:
             raise Failure("the key probe ended with code %s" % self.process.returncode)
+        if time.monotonic() - started > 5:
+            print("    the key probe took %.1f s to start" % (time.monotonic() - started), flush=True)
 
     def _died(self):
         return self.process.poll() is not None

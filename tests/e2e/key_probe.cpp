@@ -26,7 +26,9 @@
 //
 // Log lines, fields separated by one space:
 //   freq F                              counter ticks per second
-//   window HWND                         the probe's window exists
+//   window HWND, found PID, hooked N    start-up: the window made, that of
+//                                       --after's program found, in front after
+//                                       N tries
 //   ready Q HWND XID                    hook installed, window focused; XID
 //                                       is its X window under Wine, else 0
 //   hook Q QOUT MSG VK SCAN FLAGS TIME EXTRA NEXT
@@ -212,17 +214,17 @@ bool LumbrixHookBehind()
 
 // Lumbrix hooks last in its window's creation, and hooks anew after a
 // resume or an unlock: the probe hooks (again) until it is in front.
-bool HookInFrontOfLumbrix()
+int HookInFrontOfLumbrix()
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 1; attempt <= 100; ++attempt) {
         UnhookWindowsHookEx(probe_hook);
         probe_hook = SetWindowsHookExW(WH_KEYBOARD_LL, ProbeHookProc, GetModuleHandleW(nullptr), 0);
         if (LumbrixHookBehind()) {
-            return true;
+            return attempt;
         }
         Sleep(50);
     }
-    return false;
+    return 0;
 }
 
 // ---- commands -------------------------------------------------------------
@@ -348,9 +350,8 @@ void InjectTagged(WORD vk, bool down)
 //   startup-folder            the current user's Startup folder
 //   rehook                    hook anew in front of Lumbrix's hook
 //   drop N                    drop the next N physical key events
-//   hold PATH                 open the file as a scanner would, sharing all
-//                             but its deletion (and renames over it)
-//   release                   close it
+//   hold PATH, release        open the file sharing all but its deletion (as
+//                             a scanner would), and close it
 //   signal NAME               create the named event, set
 //   quit                      close the probe (after answering)
 // The answer starts with "ok" and ends with "end".
@@ -414,15 +415,14 @@ void RunCommand(char* command, FILE* out)
         }
         CoTaskMemFree(folder);
     } else if (strcmp(verb, "rehook") == 0) {
-        fprintf(out, "%s\n", HookInFrontOfLumbrix() ? "in front" : "not in front");
+        fprintf(out, "%s\n", HookInFrontOfLumbrix() > 0 ? "in front" : "not in front");
     } else if (strcmp(verb, "drop") == 0) {
         drop_count = static_cast<unsigned long>(NextNumber(&save, 10));
     } else if (strcmp(verb, "hold") == 0 || strcmp(verb, "signal") == 0) {
         wchar_t name[MAX_PATH] = L"";
         MultiByteToWideChar(CP_UTF8, 0, strtok_r(nullptr, "\r\n", &save), -1, name, MAX_PATH);
         if (verb[0] == 'h') {
-            held_file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                    nullptr);
+            held_file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, 0);
         } else {
             SetEvent(CreateEventW(nullptr, TRUE, FALSE, name));
         }
@@ -556,9 +556,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
             WaitForInputIdle(process, 10000);
             CloseHandle(process);
         }
+        fprintf(log_file, "found %lu\n", pid);
+        fflush(log_file);
     }
     if (after && wcscmp(after, L"Lumbrix") == 0) {
-        HookInFrontOfLumbrix();
+        fprintf(log_file, "hooked %d\n", HookInFrontOfLumbrix());
+        fflush(log_file);
     } else {
         probe_hook = SetWindowsHookExW(WH_KEYBOARD_LL, ProbeHookProc, instance, 0);
     }

@@ -11,7 +11,7 @@ in the release zip, before starting it.
 
 Usage: run_e2e.py --lumbrix EXE --probe EXE --version X.Y --out DIR [--only NAME ...]
 The settings window's screenshot lands in DIR; so do the probe logs and
-Wine's output of a failed case.
+Wine's output of a failed case, kept from run to run.
 """
 
 import argparse
@@ -174,14 +174,14 @@ class Session:
         self.probe_source = probe
         self.out = out
         self.workdir = tempfile.mkdtemp(prefix="e2e-run-", dir="/tmp")
+        self.run_name = time.strftime("%Y%m%d-%H%M%S")
         self.display = Display(range(93, 97), self.workdir)
         self.wine = None
         self.folder = None
         self.probe = None
         self.probe_count = 0
         self.program_count = 0
-        # The probe folders and Wine output files of the case under way.
-        self.case_logs = []
+        self.case_logs = []  # folders with the logs of the case under way
         self.programs = []
         self.pressed = []
         # Wine's own CapsLock toggle (desktop-wide), which X's Lock follows.
@@ -242,9 +242,9 @@ class Session:
 
     def start_program(self, args=(), env=None):
         self.program_count += 1
-        log = os.path.join(self.workdir, "wine-lumbrix-%d.log" % self.program_count)
-        self.case_logs.append(log)
-        process = self.wine.start(self.exe, list(args), cwd=self.folder, log=log, env=env)
+        self.case_logs.append(os.path.join(self.workdir, "lumbrix%d" % self.program_count))
+        os.makedirs(self.case_logs[-1])
+        process = self.wine.start(self.exe, list(args), cwd=self.folder, log=self.case_logs[-1] + "/wine.log", env=env)
         self.programs.append(process)
         return process
 
@@ -270,7 +270,7 @@ class Session:
 
     def start_probe(self, after=None):
         self.probe_count += 1
-        folder = self.wine.drive_c("probe", str(self.probe_count))
+        folder = self.wine.drive_c("probe%d" % self.probe_count)
         self.case_logs.append(folder)
         self.probe = Probe(self.wine, self.wine.drive_c("key_probe.exe"), folder, after=after)
         self.caps_sent = self.caps_scanned = self.caps_records_seen = 0
@@ -291,16 +291,11 @@ class Session:
         self.programs = []
 
     def keep_logs(self, name):
-        """Copies the probes' logs and Wine's output of the case to the out folder."""
-        target = os.path.join(self.out, "failed-" + name)
-        shutil.rmtree(target, ignore_errors=True)
+        target = os.path.join(self.out, "failed-%s-%s" % (self.run_name, name))
         os.makedirs(target)
-        for path in self.case_logs:
-            logs = [os.path.join(path, f) for f in os.listdir(path) if f.endswith(".log")] if os.path.isdir(path) \
-                else [path] if os.path.exists(path) else []
-            for log in logs:
-                prefix = "probe%s-" % os.path.basename(path) if os.path.isdir(path) else ""
-                shutil.copy(log, os.path.join(target, prefix + os.path.basename(log)))
+        for folder in self.case_logs:
+            for log in (f for f in os.listdir(folder) if f.endswith(".log")):
+                shutil.copy(os.path.join(folder, log), os.path.join(target, os.path.basename(folder) + "-" + log))
         return target
 
     # -- windows
@@ -948,10 +943,8 @@ def setting_held(s):
 @case("session-at-logon")
 def session_at_logon(s):
     """Started before the session service is up, as at logon, the program asks
-    for its lock and unlock notices again once the service says it is ready;
-    it remaps keys all the while."""
-    requests = s.wine.drive_c("session-requests.log")
-    library = s.wine.drive_c("windows", "system32", "wtsapi32.dll")
+    for session notices again once the service is ready, remapping meanwhile."""
+    requests, library = s.wine.drive_c("session-requests.log"), s.wine.drive_c("windows", "system32", "wtsapi32.dll")
     os.rename(library, library + ".away")
     shutil.copy(os.path.join(os.path.dirname(s.probe_source), "wtsapi32.dll"), library)
     try:
@@ -1365,9 +1358,6 @@ def main():
     parser.add_argument("--only", nargs="*")
     options = parser.parse_args()
     os.makedirs(options.out, exist_ok=True)
-    for name in os.listdir(options.out):
-        if name.startswith("failed-"):
-            shutil.rmtree(os.path.join(options.out, name), ignore_errors=True)
 
     def over_time(signum, frame):
         raise RunLimit()
