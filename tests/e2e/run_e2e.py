@@ -272,7 +272,11 @@ class Session:
         self.probe_count += 1
         folder = self.wine.drive_c("probe%d" % self.probe_count)
         self.case_logs.append(folder)
-        self.probe = Probe(self.wine, self.wine.drive_c("key_probe.exe"), folder, after=after)
+        try:
+            self.probe = Probe(self.wine, self.wine.drive_c("key_probe.exe"), folder, after=after)
+        except Failure as failure:
+            raise Failure("%s (lumbrix.exe: %s)" % (failure, ", ".join(
+                "running" if p.poll() is None else "ended with %d" % p.returncode for p in self.programs) or "none"))
         self.caps_sent = self.caps_scanned = self.caps_records_seen = 0
 
     def end_case(self):
