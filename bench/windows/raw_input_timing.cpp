@@ -43,8 +43,10 @@ LRESULT CALLBACK TimingWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     if (IsRawKeyboardEvent(lParam)) {
-        WatchRawKey(Watch, static_cast<uint32_t>(GetMessageTime()), GET_RAWINPUT_CODE_WPARAM(wParam), KeyboardHookTime,
-                    GetTickCount(), ForegroundBlind());
+        // As for a key typed in another program's window, the usual case:
+        // this window is in front, and its own keys would be passed over.
+        WatchRawKey(Watch, static_cast<uint32_t>(GetMessageTime()), RIM_INPUTSINK, KeyboardHookTime, GetTickCount(),
+                    ForegroundBlind());
     }
     const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
     QueryPerformanceCounter(&end);
