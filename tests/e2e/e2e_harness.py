@@ -388,19 +388,23 @@ class Probe:
         self.hwnd = None
         self.xwindow = None
         started = time.monotonic()
-        # A probe with no window after 10 s is started once more.
+        # A probe with no window after 10 s, hung or ended (Wine now and then
+        # fails to set up a new process), is started once more.
         for attempt in (1, 2):
             self._records, self._offset, self.frequency, self.window = [], 0, None, None
             self.process = wine.start(wine.windows_path(exe), args, cwd=folder,
                                       log=os.path.join(folder, "wine-%d.log" % attempt))
             try:
                 wait_for(lambda: self._poll() or self.window or self._died() or attempt == 2, 10, "its window")
-                break
             except Failure:
-                wine.stop(self.process)
-                if os.path.exists(self.log_path):
-                    os.replace(self.log_path, os.path.join(folder, "probe-1.log"))
-                print("    the key probe had no window after 10 s: started once more", flush=True)
+                pass
+            if self.window or attempt == 2:
+                break
+            how = "it ended with code %s" % self.process.returncode if self._died() else "none after 10 s"
+            wine.stop(self.process)
+            if os.path.exists(self.log_path):
+                os.replace(self.log_path, os.path.join(folder, "probe-1.log"))
+            print("    the key probe made no window (%s): started once more" % how, flush=True)
         try:
             wait_for(lambda: self._poll() or self.hwnd or self._died(), 30, "the key probe to start")
         finally:
