@@ -851,8 +851,12 @@ def startup_shortcut(s):
 
 
 def lnkinfo(path):
-    output = subprocess.run(["lnkinfo", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                            check=True).stdout.decode("utf-8", "replace")
+    """The shortcut's fields and lnkinfo's text; None while it cannot be read
+    (not there, or still being written)."""
+    run = subprocess.run(["lnkinfo", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if run.returncode != 0:
+        return None
+    output = run.stdout.decode("utf-8", "replace")
     fields = {}
     for line in output.splitlines():
         if ":" in line:
@@ -881,8 +885,7 @@ def option_clicks(s):
     expect(os.path.exists(shortcut), False, "no startup shortcut before the click")
     before = (s.read_setting(), os.stat(s.setting_path).st_mtime_ns)
     s.click_control(s.control(4))
-    wait_for(lambda: os.path.exists(shortcut), 10, "the startup box to create " + shortcut)
-    fields, text = lnkinfo(shortcut)
+    fields, text = wait_for(lambda: lnkinfo(shortcut), 10, "the startup box to create " + shortcut)
     expect((fields.get("Local path"), fields.get("Command line arguments"), fields.get("Working directory")),
            (s.exe, "/hide", None), "the shortcut's target, arguments and working directory\n" + text)
     expect(s.control(4).check, 1, "the startup box after the click")
