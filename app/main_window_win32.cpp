@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <commctrl.h>
+#include <imm.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
@@ -36,6 +37,13 @@ const DWORD SETTINGS_EXIT_WAIT_MS = 5000;
 
 HookWatch KeyboardHookWatch;
 
+// Whether Windows took the request for raw keyboard input: without it the
+// watchdog is blind, and the request is made again.
+bool RawKeyboardWatched;
+
+// Requests for the session's lock and unlock notices made so far.
+uint32_t SessionWatchAttempts;
+
 // The notice's id is 0 like the swap box's, so it is kept by handle.
 HWND NoticeLink;
 
@@ -64,6 +72,20 @@ NOTIFYICONDATAW TrayIconData(HWND window)
     return data;
 }
 
+// The program's name, and once the watchdog has had to install the hook
+// anew, how often it did: a count that keeps growing tells the user (and
+// the guide) that Windows keeps dropping the hook.
+void SetTrayTip(NOTIFYICONDATAW& data)
+{
+    data.uFlags |= NIF_TIP;
+    if (KeyboardHookWatch.rearms == 0) {
+        lstrcpynW(data.szTip, PROGRAM_TITLE, ARRAYSIZE(data.szTip));
+    } else {
+        wnsprintfW(data.szTip, ARRAYSIZE(data.szTip), L"%s（フック再設定 %u 回）", PROGRAM_TITLE,
+                   KeyboardHookWatch.rearms);
+    }
+}
+
 // Failed additions of the tray icon since the last success.
 uint32_t TrayIconFailures;
 
@@ -74,10 +96,10 @@ uint32_t TrayIconFailures;
 void AddTrayIcon(HWND window)
 {
     NOTIFYICONDATAW data = TrayIconData(window);
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uFlags = NIF_MESSAGE | NIF_ICON;
     data.uCallbackMessage = WM_TRAYICON;
     data.hIcon = SmallAppIcon();
-    lstrcpynW(data.szTip, PROGRAM_TITLE, ARRAYSIZE(data.szTip));
+    SetTrayTip(data);
     if (Shell_NotifyIconW(NIM_ADD, &data)) {
         TrayIconFailures = 0;
         KillTimer(window, TRAY_RETRY_TIMER_ID);
@@ -88,18 +110,39 @@ void AddTrayIcon(HWND window)
     }
 }
 
-// Last in the creation: the calls made before it (the Startup folder, the
-// shortcut's existence, the session service) can be slow at logon, and must
-// not hold up a live hook.
+// Asks for the session's lock and unlock notices; at logon the service may
+// not be up yet, and a worker waits for it.
+void WatchSessionChanges(HWND window)
+{
+    if (DecideSessionWatch(WatchSession(window), ++SessionWatchAttempts) == SessionWatchWaitForService) {
+        WaitForSessionService(window, WM_SESSION_SERVICE_READY, SESSION_SERVICE_WAIT_MS);
+    }
+}
+
+void WatchRawInput(HWND window)
+{
+    RawKeyboardWatched = WatchRawKeyboard(window);
+    if (RawKeyboardWatched) {
+        KillTimer(window, RAW_INPUT_RETRY_TIMER_ID);
+    } else {
+        SetTimer(window, RAW_INPUT_RETRY_TIMER_ID, RAW_INPUT_RETRY_MS, NULL);
+    }
+}
+
+// After the window's first paint, which at a cold logon (theme, Japanese
+// font fallback) can outlast the hook's time-out, so that a hook already
+// installed would be dropped before its first key. The session service,
+// also slow at logon, is asked before the hook exists.
 void StartEngine(HWND window)
 {
-    WatchSession(window);
+    RedrawWindow(window, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    WatchSessionChanges(window);
     AltTapInit();
     // Options before the hook, so that no event is judged under other ones.
     ApplyOptions(*active_settings);
     InstallKeyboardHook();
     WatchForeground();
-    WatchRawKeyboard(window);
+    WatchRawInput(window);
 }
 
 HFONT CreateCaptionFont(UINT dpi)
@@ -273,7 +316,10 @@ void OnCreate(HWND window)
     CreateExitButton(window);
     CreateNotice(window, in_temp_folder);
     ScaleToDpi(window);
-    StartEngine(window);
+    // No control takes text: the IME's text services stay off this thread,
+    // which runs the hook.
+    ImmAssociateContextEx(window, NULL, IACE_CHILDREN);
+    PostMessageW(window, WM_START_ENGINE, 0, 0);
 }
 
 void OnCommand(HWND window, WPARAM wParam)
@@ -361,6 +407,7 @@ void OnClose(HWND window)
 void OnDestroy(HWND window)
 {
     StopWatchingRawKeyboard();
+    KillTimer(window, RAW_INPUT_RETRY_TIMER_ID);
     KillTimer(window, HOOK_WATCH_TIMER_ID);
     StopWatchingForeground();
     ResetEngine();
@@ -373,39 +420,54 @@ void OnDestroy(HWND window)
     Shell_NotifyIconW(NIM_DELETE, &data);
     DeleteObject(UiFont);
     FinishStartupShortcut(STARTUP_EXIT_WAIT_MS);
+    StopStartupReports();
     FinishSettingsSave(SETTINGS_EXIT_WAIT_MS);
     PostQuitMessage(0);
 }
 
-void OnEngineEvent(EngineAction action)
+void OnEngineEvent(HWND window, EngineAction action)
 {
+    if (!RawKeyboardWatched) {
+        WatchRawInput(window);
+    }
     if (action == EngineNothing) {
         return;
     }
-    ResetEngine();
+    // The new hook first: with the old one dead, the releases the reset
+    // injects would pass no hook, and raw input would count them against it.
+    // This thread judges no key in between.
     if (action == EngineResetRearm) {
         InstallKeyboardHook();
     }
+    ResetEngine();
 }
 
 // A raw key the hook has not been called for yet: the hook gets a moment to
-// catch up before it counts as dropped.
-void OnRawInput(HWND window, LPARAM lParam)
+// catch up before it counts as dropped. A timer that cannot be set would
+// leave the watch armed, and blind, for good.
+void OnRawInput(HWND window, WPARAM wParam, LPARAM lParam)
 {
     const uint32_t time = static_cast<uint32_t>(GetMessageTime());
     if (IsRawKeyboardEvent(lParam, time) &&
-        WatchRawKey(KeyboardHookWatch, time, KeyboardHookTime, ForegroundBlind()) == HookWatchArm) {
-        SetTimer(window, HOOK_WATCH_TIMER_ID, HOOK_WATCH_MS, NULL);
+        WatchRawKey(KeyboardHookWatch, time, GET_RAWINPUT_CODE_WPARAM(wParam), KeyboardHookTime, GetTickCount(),
+                    ForegroundBlind()) == HookWatchArm &&
+        SetTimer(window, HOOK_WATCH_TIMER_ID, HookWatchPeriod(KeyboardHookWatch, KeyboardHookTime), NULL) == 0) {
+        KeyboardHookWatch.armed = false;
     }
 }
 
 void OnHookWatchTimer(HWND window)
 {
     switch (WatchTimerFired(KeyboardHookWatch, KeyboardHookTime, ForegroundBlind())) {
-    case HookWatchRearm:
+    case HookWatchRearm: {
         KillTimer(window, HOOK_WATCH_TIMER_ID);
-        OnEngineEvent(EngineResetRearm);
+        OnEngineEvent(window, EngineResetRearm);
+        WatchRearmed(KeyboardHookWatch, KeyboardHookTime);
+        NOTIFYICONDATAW data = TrayIconData(window);
+        SetTrayTip(data);
+        Shell_NotifyIconW(NIM_MODIFY, &data);
         break;
+    }
     case HookWatchNothing:
         KillTimer(window, HOOK_WATCH_TIMER_ID);
         break;
@@ -420,6 +482,8 @@ void OnTimer(HWND window, WPARAM id)
         AddTrayIcon(window);
     } else if (id == HOOK_WATCH_TIMER_ID) {
         OnHookWatchTimer(window);
+    } else if (id == RAW_INPUT_RETRY_TIMER_ID) {
+        WatchRawInput(window);
     }
 }
 
@@ -465,14 +529,20 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_STARTUP_SHORTCUT:
         OnStartupShortcut(wParam, lParam);
         break;
+    case WM_START_ENGINE:
+        StartEngine(window);
+        break;
     case WM_INPUT:
-        OnRawInput(window, lParam);
+        OnRawInput(window, wParam, lParam);
         break;
     case WM_WTSSESSION_CHANGE:
-        OnEngineEvent(DecideSessionChange(wParam));
+        OnEngineEvent(window, DecideSessionChange(wParam));
+        break;
+    case WM_SESSION_SERVICE_READY:
+        WatchSessionChanges(window);
         break;
     case WM_POWERBROADCAST:
-        OnEngineEvent(DecidePowerEvent(wParam));
+        OnEngineEvent(window, DecidePowerEvent(wParam));
         return TRUE;
     case WM_TIMER:
         OnTimer(window, wParam);

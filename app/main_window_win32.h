@@ -22,17 +22,17 @@ extern HWND OptionCheckboxes[OPTION_BOX_COUNT];
 extern bool SettingsFileKnown;
 
 // Window procedure of class "Lumbrix". WM_CREATE builds the controls and the
-// tray icon, then starts the engine with *active_settings; run from the
-// temporary folder, the notice asks to unpack the zip first and the startup
-// box stays clear and disabled; the window,
-// created at its size for 96 DPI, is sized and laid out for its own DPI then
-// and again at WM_DPICHANGED; the focus it is given goes to the first box;
-// closing hides; session and power changes reset the engine (and re-arm its
-// hook after an unlock or a resume, or when raw keyboard input shows that
-// Windows stopped calling it); switch clicks are saved on a worker; the
-// startup box follows its worker's report; WM_DESTROY releases what the
-// engine holds, stops it, waits (bounded) for the workers and posts the quit
-// message.
+// tray icon; run from the temporary folder, the notice asks to unpack the
+// zip first and the startup box stays clear and disabled; the engine starts
+// with *active_settings once the window has been painted (at the message
+// WM_CREATE posts); the window, created at its size for 96 DPI, is sized and
+// laid out for its own DPI then and again at WM_DPICHANGED; the focus it is
+// given goes to the first box; closing hides; session and power changes
+// reset the engine (and re-arm its hook after an unlock or a resume, or when
+// raw keyboard input shows that Windows stopped calling it, which the tray
+// tooltip counts); switch clicks are saved on a worker; the startup box
+// follows its worker's report; WM_DESTROY releases what the engine holds,
+// stops it, waits (bounded) for the workers and posts the quit message.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Shows the settings window, restored when minimised, and brings it to the

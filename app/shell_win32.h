@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 // Opens `url` with the shell ("open", maximised) on a short-lived thread of
 // its own, which initialises COM and owns a copy of the address:
 // ShellExecuteW can take seconds while a browser starts. Nothing is reported.
@@ -21,6 +23,15 @@ void OpenLinkInBackground(const wchar_t* url);
 bool NewGuideNotice(bool in_temp_folder, wchar_t** text);
 
 // Asks for WM_WTSSESSION_CHANGE at `window` (locks, unlocks, connections of
-// this session), and stops asking before the window goes.
-void WatchSession(HWND window);
+// this session): 0 when granted, else the error. May be called again after
+// a refusal.
+uint32_t WatchSession(HWND window);
+
+// On a short-lived thread, waits up to `wait_ms` for the session service to
+// say that it is ready (the event "Global\TermSrvReadyEvent" set), then
+// posts `message` to `window` either way, unless StopWatchingSession came
+// first.
+void WaitForSessionService(HWND window, UINT message, DWORD wait_ms);
+
+// Stops asking, before the window goes; a waiting thread posts nothing then.
 void StopWatchingSession(HWND window);

@@ -224,6 +224,9 @@ void InstallKeyboardHook()
         UnhookWindowsHookEx(KeyboardHookHandle);
     }
     KeyboardHookHandle = fresh;
+    // A hook dropped before its first call must still look silent from here
+    // on, whatever stamp the last one left (none at all after a logon).
+    KeyboardHookTime = GetTickCount();
 }
 
 void RemoveKeyboardHook()
@@ -255,14 +258,14 @@ void StopWatchingForeground()
     DesktopHook = NULL;
 }
 
-void WatchRawKeyboard(HWND window)
+bool WatchRawKeyboard(HWND window)
 {
     RAWINPUTDEVICE keyboard;
     keyboard.usUsagePage = 0x01;  // generic desktop controls
     keyboard.usUsage = 0x06;      // keyboard
     keyboard.dwFlags = RIDEV_INPUTSINK;
     keyboard.hwndTarget = window;
-    RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
+    return RegisterRawInputDevices(&keyboard, 1, sizeof keyboard) != FALSE;
 }
 
 void StopWatchingRawKeyboard()

@@ -9,12 +9,14 @@
 // Null until installed; handed to CallNextHookEx on every passed event.
 extern HHOOK KeyboardHookHandle;
 
-// The time of the last event KeyboardHookProc was called with, stamped on
-// every path: the watchdog's sign that Windows still calls the hook.
+// The tick count of KeyboardHookProc's last call, stamped on every path,
+// and of the hook's last install: the watchdog's sign that Windows still
+// calls the hook.
 extern uint32_t KeyboardHookTime;
 
-// WH_KEYBOARD_LL procedure: stamps the event's time, runs RemapKeyEvent,
-// returns 1 to swallow.
+// WH_KEYBOARD_LL procedure: stamps the tick count, runs RemapKeyEvent with
+// the event, that stamp and the one of the call before (whether the call is
+// late), returns 1 to swallow.
 LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 
 // Installs the keyboard hook; when one is installed already, installs a new
@@ -22,8 +24,9 @@ LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 // without notice when it once answers too late (most easily while the
 // system resumes or a session is unlocked), and there is no telling whether
 // it did: a new hook is the only cure. This thread judges no key between the
-// two calls, so no key passes unhooked and none is judged twice. When the
-// new hook cannot be installed the old one stays.
+// two calls, so no key passes unhooked and none is judged twice. The new
+// hook's install stamps KeyboardHookTime. When the new hook cannot be
+// installed the old one stays.
 void InstallKeyboardHook();
 
 // Removes the keyboard hook; no key is remapped any more.
@@ -38,8 +41,9 @@ void StopWatchingForeground();
 
 // Asks for raw keyboard input (WM_INPUT) at `window`, also while another
 // window has the focus, and stops asking. Raw input passes no hook and knows
-// no time-out, so it tells the watchdog when keys are typed.
-void WatchRawKeyboard(HWND window);
+// no time-out, so it tells the watchdog when keys are typed. False when
+// Windows refused: no watchdog until asked again.
+bool WatchRawKeyboard(HWND window);
 void StopWatchingRawKeyboard();
 
 // Whether the WM_INPUT whose lParam is `input`, stamped `time`, carries a

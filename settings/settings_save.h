@@ -17,6 +17,11 @@ struct SaveQueue {
 bool QueueSave(SaveQueue& queue, const RemapSettings& settings);
 
 // A saver's turn: copies the pending text into `out` (room for
-// SETTINGS_TEXT_CAPACITY bytes) and returns its length; 0 when nothing is
-// pending, and the saver stops being at work.
+// SETTINGS_TEXT_CAPACITY bytes), the caller being at work on it, and returns
+// its length; 0 when nothing is pending, and the saver stops being at work.
 int TakeSave(SaveQueue& queue, char* out);
+
+// The saver could not write what it took: unless newer switches are pending
+// already, those stay pending, and the saver stops being at work; the next
+// QueueSave starts another.
+void SaveFailed(SaveQueue& queue);

@@ -20,7 +20,7 @@ enum SettingsLoad {
     SettingsRead,        // read whole, every line used
     SettingsMissing,     // no such file
     SettingsUnreadable,  // there, but could not be opened or read now
-    SettingsUnusable,    // read, but holds a line that cannot be used, or is far too big to be ours
+    SettingsUnusable,    // read, but holds a line that cannot be used, is empty or far too big to be ours
 };
 
 // Whether the load rewrites the file from the record. A file that is there

@@ -47,10 +47,8 @@ PathAttempt TryGetExecutablePath(DWORD capacity, wchar_t** path)
 
 // The text goes to "setting.tmp" beside the file, which one rename then puts
 // in the file's place, so that a crash, power loss or full disk mid-write
-// leaves the old settings whole. True when that is dealt with: the file was
-// replaced, or the temporary file could not be written whole and the old
-// file stays as it is. False when no temporary file could be made or the
-// rename failed, which leaves the direct write.
+// leaves the old settings whole. True when the file was replaced; else
+// nothing changed.
 bool ReplaceThroughTemporaryFile(const wchar_t* file_path, const char* text, DWORD length)
 {
     HANDLE heap = GetProcessHeap();
@@ -63,7 +61,7 @@ bool ReplaceThroughTemporaryFile(const wchar_t* file_path, const char* text, DWO
     std::wmemcpy(temporary, file_path, path_length);
     std::wmemcpy(temporary + path_length, TEMPORARY_SUFFIX, TEMPORARY_SUFFIX_UNITS);
 
-    bool dealt_with = false;
+    bool replaced = false;
     HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
@@ -71,49 +69,62 @@ bool ReplaceThroughTemporaryFile(const wchar_t* file_path, const char* text, DWO
         // On disk before the rename makes it the settings file.
         whole = whole && FlushFileBuffers(file);
         CloseHandle(file);
-        const bool replaced =
-            whole && MoveFileExW(temporary, file_path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        replaced = whole && MoveFileExW(temporary, file_path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
         if (!replaced) {
             DeleteFileW(temporary);
         }
-        dealt_with = replaced || !whole;
     }
     HeapFree(heap, 0, temporary);
-    return dealt_with;
+    return replaced;
 }
 
-// The whole save of a formatted text: through the temporary file, else
-// directly; never over a read-only file.
-void WriteSettingsText(const wchar_t* file_path, const char* text, DWORD length)
+// Where there is no file yet and the rename made none, the file is written
+// directly: there is nothing to lose. One not written whole is removed.
+bool WriteNewFile(const wchar_t* file_path, const char* text, DWORD length)
 {
-    // A read-only file is not ours to replace. Windows refuses both the
-    // rename and the direct write, but a rename over it succeeds on other
-    // file systems (and Wine run as root even truncates it).
-    const DWORD attributes = GetFileAttributesW(file_path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        return;
-    }
-    if (ReplaceThroughTemporaryFile(file_path, text, length)) {
-        return;
-    }
-    HANDLE file = CreateFileW(file_path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileW(file_path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
-        return;
+        return false;
     }
     DWORD written = 0;
-    WriteFile(file, text, length, &written, NULL);
+    const bool whole = WriteFile(file, text, length, &written, NULL) && written == length;
     CloseHandle(file);
+    if (!whole) {
+        DeleteFileW(file_path);
+    }
+    return whole;
 }
 
-// The background saves: the queue under its lock, the file they go to (the
-// record's, fixed for the run) and the newest saver thread.
+// The whole save of a formatted text: true once the file holds it. An
+// existing file is only ever replaced by the rename: written over in place,
+// it would be cut short first, and a write that then fails (the file held by
+// a scanner or a sync client, a full disk) would leave it torn. Never over a
+// read-only file.
+bool WriteSettingsText(const wchar_t* file_path, const char* text, DWORD length)
+{
+    // A read-only file is not ours to replace. Windows refuses the rename,
+    // but a rename over it succeeds on other file systems (and Wine run as
+    // root even truncates it).
+    const DWORD attributes = GetFileAttributesW(file_path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return false;
+    }
+    return ReplaceThroughTemporaryFile(file_path, text, length) ||
+           (attributes == INVALID_FILE_ATTRIBUTES && WriteNewFile(file_path, text, length));
+}
+
+// The background saves: the queue under its lock, the file they go to (a
+// copy of the record's path, fixed for the run, which a saver still at work
+// when the exit stops waiting for it may use after the record is gone) and
+// the newest saver thread.
 SRWLOCK SaveLock = SRWLOCK_INIT;
 SaveQueue Saves;
-const wchar_t* SavePath;
+wchar_t* SavePath;
 HANDLE SaverThread;
 
-// Writes the pending switches until none are left; the writing is outside the
-// lock, so a click never waits for a disk.
+// Writes the pending switches until none are left or a write fails, which
+// leaves them pending; the writing is outside the lock, so a click never
+// waits for a disk.
 void SaveQueued()
 {
     char text[SETTINGS_TEXT_CAPACITY];
@@ -124,7 +135,12 @@ void SaveQueued()
         if (length == 0) {
             return;
         }
-        WriteSettingsText(SavePath, text, static_cast<DWORD>(length));
+        if (!WriteSettingsText(SavePath, text, static_cast<DWORD>(length))) {
+            AcquireSRWLockExclusive(&SaveLock);
+            SaveFailed(Saves);
+            ReleaseSRWLockExclusive(&SaveLock);
+            return;
+        }
     }
 }
 
@@ -140,8 +156,9 @@ SettingsLoad ReadSettingsFile(HANDLE file, RemapSettings& settings)
     if (!GetFileSizeEx(file, &size)) {
         return SettingsUnreadable;
     }
-    // Far too big to be ours; its size + 1 could also wrap.
-    if (size.QuadPart > SETTINGS_FILE_LIMIT) {
+    // Far too big to be ours (its size + 1 could also wrap), or empty: what
+    // a write cut short leaves.
+    if (size.QuadPart > SETTINGS_FILE_LIMIT || size.QuadPart == 0) {
         return SettingsUnusable;
     }
     HANDLE heap = GetProcessHeap();
@@ -237,13 +254,13 @@ void LoadSettings()
     }
 }
 
-void SaveSettings(RemapSettings& settings)
+bool SaveSettings(RemapSettings& settings)
 {
     if (settings.file_path[0] == L'\0') {
-        return;
+        return false;
     }
     char text[SETTINGS_TEXT_CAPACITY];
-    WriteSettingsText(settings.file_path, text, static_cast<DWORD>(FormatSettings(settings, text)));
+    return WriteSettingsText(settings.file_path, text, static_cast<DWORD>(FormatSettings(settings, text)));
 }
 
 void SaveSettingsInBackground(const RemapSettings& settings)
@@ -251,7 +268,14 @@ void SaveSettingsInBackground(const RemapSettings& settings)
     if (settings.file_path[0] == L'\0') {
         return;
     }
-    SavePath = settings.file_path;
+    if (SavePath == NULL) {
+        const size_t units = std::wcslen(settings.file_path) + 1;
+        SavePath = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
+        if (SavePath == NULL) {
+            return;
+        }
+        std::wmemcpy(SavePath, settings.file_path, units);
+    }
     AcquireSRWLockExclusive(&SaveLock);
     const bool start = QueueSave(Saves, settings);
     ReleaseSRWLockExclusive(&SaveLock);

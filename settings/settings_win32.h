@@ -14,30 +14,38 @@
 // heap cannot spare the record's few bytes.
 RemapSettings* CreateRemapSettings();
 
-// Reads the `setting` file into *active_settings once. A missing file, one
-// of more than SETTINGS_FILE_LIMIT bytes and one whose scan stops at an
-// unusable line are rewritten from the record; one that is there but cannot
+// Reads the `setting` file into *active_settings once. A missing file, an
+// empty one, one of more than SETTINGS_FILE_LIMIT bytes and one whose scan
+// stops at an unusable line are rewritten from the record; one that is there but cannot
 // be opened or read now is left alone (RewriteAfterLoad). Does nothing while
 // active_settings is null.
 void LoadSettings();
 
 // Rewrites the `setting` file from the record in its canonical 63-byte form:
 // written to "setting.tmp" and renamed over the file, so that the old file
-// stays whole until the new one is complete (a temporary file that cannot be
-// written whole is dropped and the old file kept); written directly where
-// no temporary file can be made or the rename fails. Failures are silent;
-// the record stays in effect.
-void SaveSettings(RemapSettings& settings);
+// stays whole until the new one is complete. An existing file is never
+// written over in place: when the rename fails (the file held by another
+// program without delete sharing, read-only) or the temporary file cannot be
+// made or written whole, the old file stays as it is and the result is
+// false. Where there is no file yet, it is written directly should the
+// rename fail. The record stays in effect either way.
+bool SaveSettings(RemapSettings& settings);
 
 // SaveSettings of the record's switches as they are now, on a worker thread:
 // the caller runs the keyboard hook, and the file may sit on a synchronised,
 // network or removable drive whose flush outlasts the hook's time-out. One
 // saver at a time; a call while one is at work leaves it exactly one more
-// save, of the newest switches. Nothing while file_path is empty.
+// save, of the newest switches. A save that fails stays pending, for the
+// next call (which replaces it with newer switches) or the exit. The saver
+// keeps its own copy of the path. Nothing while file_path is empty.
 void SaveSettingsInBackground(const RemapSettings& settings);
 
 // For the exit: waits up to `wait_ms` for a saver at work, then writes on the
-// calling thread what no saver took (one could not be started).
+// calling thread what is still pending (no saver could be started, or the
+// last save failed), once. What cannot be written then is lost: the file
+// keeps the switches of the last save that succeeded; so is a save still at
+// work when the wait ends, which the end of the process cuts off before its
+// rename, the old file whole.
 void FinishSettingsSave(DWORD wait_ms);
 
 // The running executable's full path, newly allocated on the process heap

@@ -124,8 +124,12 @@ namespace {
 // tell whether a click came after the wish it carried out.
 HANDLE ShortcutWork;
 volatile LONG StartupWish;
-// Whether the shortcut existed after the last wish carried out.
+// Whether the shortcut existed after the last wish carried out, and that
+// wish: one whose outcome the box has shown is not tried again.
 LONG StartupDone;
+LONG StartupTried;
+// Where reports go; null once the window is gone.
+SRWLOCK ReportLock = SRWLOCK_INIT;
 HWND ReportWindow;
 UINT ReportMessage;
 
@@ -149,7 +153,7 @@ void FinishStartupShortcut(DWORD wait_ms)
     }
     const LONG wish = InterlockedCompareExchange(&StartupWish, 0, 0);
     const LONG wanted = wish & 1;
-    if (wanted != StartupDone) {
+    if (wish != StartupTried && wanted != StartupDone) {
         if (wanted) {
             CreateStartupShortcut();
         } else {
@@ -160,9 +164,14 @@ void FinishStartupShortcut(DWORD wait_ms)
         // must try again.
         StartupDone = WithStartupShortcut(PathFileExistsW) != 0;
     }
+    StartupTried = wish;
     const LONG exists = StartupDone;
     ReleaseMutex(ShortcutWork);
-    PostMessageW(ReportWindow, ReportMessage, static_cast<WPARAM>(exists), static_cast<LPARAM>(wish));
+    AcquireSRWLockShared(&ReportLock);
+    if (ReportWindow != NULL) {
+        PostMessageW(ReportWindow, ReportMessage, static_cast<WPARAM>(exists), static_cast<LPARAM>(wish));
+    }
+    ReleaseSRWLockShared(&ReportLock);
 }
 
 void TrackStartupShortcut(HWND window, UINT message, bool exists)
@@ -172,6 +181,14 @@ void TrackStartupShortcut(HWND window, UINT message, bool exists)
     ReportMessage = message;
     StartupWish = exists;
     StartupDone = exists;
+    StartupTried = exists;
+}
+
+void StopStartupReports()
+{
+    AcquireSRWLockExclusive(&ReportLock);
+    ReportWindow = NULL;
+    ReleaseSRWLockExclusive(&ReportLock);
 }
 
 void WishStartupShortcut(bool wanted)

@@ -41,8 +41,13 @@ void WishStartupShortcut(bool wanted);
 // the box may show the report's result.
 bool StartupReportIsLatest(LPARAM wish);
 
-// Carries out the latest wish unless done already, after waiting up to
-// `wait_ms` for a thread at work on one, and reports; needs COM on the
-// calling thread. The wish threads run it; so does the exit, which would end
-// them (and leave a shortcut half written).
+// Carries out the latest wish unless it was tried already (the box then
+// shows its outcome, which a later attempt could silently undo) or is done,
+// after waiting up to `wait_ms` for a thread at work on one, and reports;
+// needs COM on the calling thread. The wish threads run it; so does the
+// exit, which would end them (and leave a shortcut half written).
 void FinishStartupShortcut(DWORD wait_ms);
+
+// No more reports: for the window's destruction, after the exit's
+// FinishStartupShortcut. A thread still at work then posts nothing.
+void StopStartupReports();

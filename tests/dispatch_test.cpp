@@ -122,6 +122,12 @@ TEST(EngineEvents, SessionPowerAndTrayRetry)
     for (uintptr_t event : {0x4, 0x7, 0x8, 0xA, 0x18}) {
         EXPECT_EQ(DecidePowerEvent(event), EngineNothing) << "power event " << event;
     }
+    for (uint32_t attempt : {1u, 4u, 5u}) {
+        EXPECT_EQ(DecideSessionWatch(0, attempt), SessionWatchDone);
+        EXPECT_EQ(DecideSessionWatch(5, attempt), SessionWatchDone) << "refused for good";
+        EXPECT_EQ(DecideSessionWatch(1702, attempt), attempt < 5 ? SessionWatchWaitForService : SessionWatchDone)
+            << "the session service not up yet, attempt " << attempt;
+    }
     EXPECT_TRUE(KeepTryingTrayIcon(1));
     EXPECT_TRUE(KeepTryingTrayIcon(60));
     EXPECT_FALSE(KeepTryingTrayIcon(61)) << "two minutes at 2 s are enough";
@@ -129,11 +135,13 @@ TEST(EngineEvents, SessionPowerAndTrayRetry)
 
 TEST(HookWatch, ARawKeyTheHookNeverSawRearmsOnce)
 {
-    // Steps: "kT" a raw key event of time T, "hT" a hook call for an event of
-    // time T, "t" the check timer; then what the raw events and timers ask.
+    // Steps: "hT" a hook call or install at tick T; "kT" a raw key event of
+    // time T handled at T, "kT@N" handled at N, "iT" one of ours in front;
+    // "t" the check timer, with a re-arm's new hook stamped at once; then
+    // what the raw events and timers ask. "p" notes the period, "n" the re-arms.
     struct Case {
         const char* steps;
-        std::vector<HookWatchAction> actions;
+        std::vector<uint32_t> actions;
         const char* note;
     };
     const HookWatchAction N = HookWatchNothing, A = HookWatchArm, R = HookWatchRearm;
@@ -149,28 +157,44 @@ TEST(HookWatch, ARawKeyTheHookNeverSawRearmsOnce)
         {"h1000 k2000 t k3000 h3000 t", {A, R, A, N}, "the new hook is watched as the old one was"},
         {"h4294967000 k500 h500 t", {A, N}, "tick counts wrap"},
         {"h0 k4294967295", {N}, "an event before the wrap, seen after it"},
+        {"h2592000000 k2592000500 t", {A, R}, "installed 30 days after boot, dropped before its first call"},
+        {"h1000 k9000000@1000 h1000 k500@1200", {N, N}, "keys injected with a time of their own, late or early"},
+        {"h1000 i2000 i3000 k4000", {N, N, A}, "keys typed in our own window"},
+        {"h1000 k2000 t p k3000 t p k4000 t p k5000 t p k6000 t p n", {A, R, 300, A, R, 300, A, R, 600, A, R, 1200,
+                                                                    A, R, 2400, 5}, "the wait doubles from the third re-arm in a row"},
+        {"h1000 k2000 t k3000 t k4000 t h4100 p k5000 t p", {A, R, A, R, A, R, 300, A, R, 300}, "until the hook is called"},
+        {"h1000 k2000 t k3000 t k4000 t k5000 t k6000 t k7000 t k8000 t k9000 t k10000 t k11000 t p",
+         {A, R, A, R, A, R, A, R, A, R, A, R, A, R, A, R, A, R, A, R, 60000}, "a minute at most"},
     };
     for (const Case& c : cases) {
         HookWatch watch{};
         uint32_t hook_time = 0;
-        std::vector<HookWatchAction> actions;
+        std::vector<uint32_t> actions;
         std::istringstream steps(c.steps);
         for (std::string step; steps >> step;) {
             const uint32_t time = step.size() > 1 ? static_cast<uint32_t>(std::stoul(step.substr(1))) : 0;
+            const size_t at = step.find('@');
+            const uint32_t now = at != std::string::npos ? static_cast<uint32_t>(std::stoul(step.substr(at + 1))) : time;
             if (step[0] == 'h') {
                 hook_time = time;
+            } else if (step[0] == 'p' || step[0] == 'n') {
+                actions.push_back(step[0] == 'p' ? HookWatchPeriod(watch, hook_time) : watch.rearms);
+            } else if (step[0] == 't') {
+                actions.push_back(WatchTimerFired(watch, hook_time, false));
+                if (actions.back() == R) {
+                    WatchRearmed(watch, hook_time += 300);
+                }
             } else {
-                actions.push_back(step[0] == 'k' ? WatchRawKey(watch, time, hook_time, false)
-                                                 : WatchTimerFired(watch, hook_time, false));
+                actions.push_back(WatchRawKey(watch, time, step[0] == 'i' ? RIM_INPUT : 1, hook_time, now, false));
             }
         }
         EXPECT_EQ(actions, c.actions) << c.steps << ": " << c.note;
     }
     HookWatch watch{};
-    EXPECT_EQ(WatchRawKey(watch, 1000, 0, true), HookWatchNothing) << "keys typed where the hook cannot see";
-    EXPECT_EQ(WatchRawKey(watch, 1000, 0, false), HookWatchArm);
+    EXPECT_EQ(WatchRawKey(watch, 1000, 1, 0, 1000, true), HookWatchNothing) << "keys typed where the hook cannot see";
+    EXPECT_EQ(WatchRawKey(watch, 1000, 1, 0, 1000, false), HookWatchArm);
     EXPECT_EQ(WatchTimerFired(watch, 0, true), HookWatchNothing) << "the focus went where the hook cannot see";
-    EXPECT_EQ(WatchRawKey(watch, 2000, 0, false), HookWatchArm);
+    EXPECT_EQ(WatchRawKey(watch, 2000, 1, 0, 2000, false), HookWatchArm);
 }
 
 namespace {

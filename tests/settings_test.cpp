@@ -254,4 +254,14 @@ TEST(SaveQueue, OneSaverAndTheNewestSwitchesWin)
     EXPECT_STREQ(text, expected);
     EXPECT_EQ(TakeSave(queue, text), 0) << "nothing left: the saver stops";
     EXPECT_TRUE(QueueSave(queue, WithFlags("0000"))) << "the next click starts a saver again";
+    // A write that fails: the saver stops, the switches stay pending for the
+    // exit, or give way to those of the next click, which starts a saver.
+    EXPECT_EQ(TakeSave(queue, text), 63);
+    SaveFailed(queue);
+    EXPECT_EQ(TakeSave(queue, text), 63) << "the exit finds it pending";
+    EXPECT_FALSE(QueueSave(queue, WithFlags("0010"))) << "a click while it is written again";
+    SaveFailed(queue);
+    EXPECT_TRUE(QueueSave(queue, WithFlags("0011")));
+    EXPECT_EQ(TakeSave(queue, text), 63);
+    EXPECT_STREQ(text, (FormatSettings(WithFlags("0011"), expected), expected));
 }

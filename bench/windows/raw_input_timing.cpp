@@ -44,7 +44,9 @@ LRESULT CALLBACK TimingWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     QueryPerformanceCounter(&start);
     const uint32_t time = static_cast<uint32_t>(GetMessageTime());
     if (IsRawKeyboardEvent(lParam, time)) {
-        WatchRawKey(Watch, time, KeyboardHookTime, ForegroundBlind());
+        // As for a key typed in another program's window, the usual case:
+        // this window is in front, and its own keys would be passed over.
+        WatchRawKey(Watch, time, RIM_INPUTSINK, KeyboardHookTime, GetTickCount(), ForegroundBlind());
     }
     const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
     QueryPerformanceCounter(&end);

@@ -263,7 +263,8 @@ class Wine:
         env = {k: v for k, v in os.environ.items()
                if not (k.startswith("LC_") or k in ("LANGUAGE", "WINEPREFIX", "WINEARCH", "WINELOADER",
                                                      "WINESERVER", "DISPLAY", "WAYLAND_DISPLAY"))}
-        env.update(DISPLAY=display.name, WINEPREFIX=self.prefix, WINEDEBUG="-all",
+        # Wine's errors only, which the logs of a failed case keep.
+        env.update(DISPLAY=display.name, WINEPREFIX=self.prefix, WINEDEBUG="+timestamp,+pid,fixme-all",
                    WINEDLLOVERRIDES="winemenubuilder.exe=d", LANG="ja_JP.UTF-8")
         self.env = env
         self.processes = []
@@ -324,10 +325,11 @@ class Wine:
             raise Failure("not a path on drive C: %r" % path)
         return self.drive_c(*path[3:].split("\\"))
 
-    def start(self, program, args=(), cwd=None):
-        process = subprocess.Popen([self.wine, program] + list(args), env=self.env, cwd=cwd,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
+    def start(self, program, args=(), cwd=None, log=os.devnull, env=None):
+        """Starts a Windows program; its own and Wine's output go to `log`."""
+        with open(log, "ab") as out:
+            process = subprocess.Popen([self.wine, program] + list(args), env=dict(self.env, **(env or {})), cwd=cwd,
+                                       stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         self.processes.append(process)
         return process
 
@@ -383,15 +385,35 @@ class Probe:
         args = [wine.windows_path(self.log_path), wine.windows_path(self.command_dir)]
         if after:
             args += ["--after", after]
-        self._records = []
-        self._offset = 0
-        self.frequency = None
         self.hwnd = None
         self.xwindow = None
-        self.process = wine.start(wine.windows_path(exe), args, cwd=folder)
-        wait_for(lambda: self._poll() or self.hwnd or self._died(), 30, "the key probe to start")
+        started = time.monotonic()
+        # A probe with no window after 10 s, hung or ended (Wine now and then
+        # fails to set up a new process), is started once more.
+        for attempt in (1, 2):
+            self._records, self._offset, self.frequency, self.window = [], 0, None, None
+            self.process = wine.start(wine.windows_path(exe), args, cwd=folder,
+                                      log=os.path.join(folder, "wine-%d.log" % attempt))
+            try:
+                wait_for(lambda: self._poll() or self.window or self._died() or attempt == 2, 10, "its window")
+            except Failure:
+                pass
+            if self.window or attempt == 2:
+                break
+            how = "it ended with code %s" % self.process.returncode if self._died() else "none after 10 s"
+            wine.stop(self.process)
+            if os.path.exists(self.log_path):
+                os.replace(self.log_path, os.path.join(folder, "probe-1.log"))
+            print("    the key probe made no window (%s): started once more" % how, flush=True)
+        try:
+            wait_for(lambda: self._poll() or self.hwnd or self._died(), 30, "the key probe to start")
+        finally:
+            if self.hwnd is None:  # its hook would stay in the cases' chain
+                wine.stop(self.process)
         if self.hwnd is None:
             raise Failure("the key probe ended with code %s" % self.process.returncode)
+        if time.monotonic() - started > 5:
+            print("    the key probe took %.1f s to start" % (time.monotonic() - started), flush=True)
 
     def _died(self):
         return self.process.poll() is not None
@@ -415,6 +437,8 @@ class Probe:
             elif words[0] == "msg":
                 self._records.append(Msg(int(words[1]), words[2], int(words[3]), int(words[4], 16),
                                          int(words[5], 16)))
+            elif words[0] == "window":
+                self.window = int(words[1], 16)
             elif words[0] == "freq":
                 self.frequency = int(words[1])
             elif words[0] == "ready":

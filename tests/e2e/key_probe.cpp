@@ -26,6 +26,9 @@
 //
 // Log lines, fields separated by one space:
 //   freq F                              counter ticks per second
+//   window HWND, found PID, hooked N    start-up: the window made, that of
+//                                       --after's program found, in front after
+//                                       N tries
 //   ready Q HWND XID                    hook installed, window focused; XID
 //                                       is its X window under Wine, else 0
 //   hook Q QOUT MSG VK SCAN FLAGS TIME EXTRA NEXT
@@ -82,6 +85,7 @@ unsigned long drop_count;
 const ULONG_PTR LUMBRIX_MASK_TAG = 52;
 LRESULT mask_answer = -1;
 HWND probe_window;
+HANDLE held_file = INVALID_HANDLE_VALUE;
 FILE* log_file;
 wchar_t command_path[MAX_PATH];
 wchar_t reply_path[MAX_PATH];
@@ -212,17 +216,17 @@ bool LumbrixHookBehind()
 
 // Lumbrix hooks last in its window's creation, and hooks anew after a
 // resume or an unlock: the probe hooks (again) until it is in front.
-bool HookInFrontOfLumbrix()
+int HookInFrontOfLumbrix()
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 1; attempt <= 100; ++attempt) {
         UnhookWindowsHookEx(probe_hook);
         probe_hook = SetWindowsHookExW(WH_KEYBOARD_LL, ProbeHookProc, GetModuleHandleW(nullptr), 0);
         if (LumbrixHookBehind()) {
-            return true;
+            return attempt;
         }
         Sleep(50);
     }
-    return false;
+    return 0;
 }
 
 // ---- commands -------------------------------------------------------------
@@ -349,6 +353,9 @@ void InjectTagged(WORD vk, bool down)
 //   temp-folder               the current user's temporary folder
 //   rehook                    hook anew in front of Lumbrix's hook
 //   drop N                    drop the next N physical key events
+//   hold PATH, release        open the file sharing all but its deletion (as
+//                             a scanner would), and close it
+//   signal NAME               create the named event, set
 //   quit                      close the probe (after answering)
 // The answer starts with "ok" and ends with "end".
 void RunCommand(char* command, FILE* out)
@@ -418,9 +425,19 @@ void RunCommand(char* command, FILE* out)
             fputc('\n', out);
         }
     } else if (strcmp(verb, "rehook") == 0) {
-        fprintf(out, "%s\n", HookInFrontOfLumbrix() ? "in front" : "not in front");
+        fprintf(out, "%s\n", HookInFrontOfLumbrix() > 0 ? "in front" : "not in front");
     } else if (strcmp(verb, "drop") == 0) {
         drop_count = static_cast<unsigned long>(NextNumber(&save, 10));
+    } else if (strcmp(verb, "hold") == 0 || strcmp(verb, "signal") == 0) {
+        wchar_t name[MAX_PATH] = L"";
+        MultiByteToWideChar(CP_UTF8, 0, strtok_r(nullptr, "\r\n", &save), -1, name, MAX_PATH);
+        if (verb[0] == 'h') {
+            held_file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, 0);
+        } else {
+            SetEvent(CreateEventW(nullptr, TRUE, FALSE, name));
+        }
+    } else if (strcmp(verb, "release") == 0) {
+        CloseHandle(held_file);
     } else if (strcmp(verb, "quit") == 0) {
         PostMessageW(probe_window, WM_CLOSE, 0, 0);
     } else {
@@ -537,6 +554,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     if (!probe_window) {
         return 4;
     }
+    fprintf(log_file, "window %llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(probe_window)));
+    fflush(log_file);
 
     // Low-level hooks run newest first: hooking only once the program under
     // test has its window, and with it its hook, puts the probe in front.
@@ -554,9 +573,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
             WaitForInputIdle(process, 10000);
             CloseHandle(process);
         }
+        fprintf(log_file, "found %lu\n", pid);
+        fflush(log_file);
     }
     if (after && wcscmp(after, L"Lumbrix") == 0) {
-        HookInFrontOfLumbrix();
+        fprintf(log_file, "hooked %d\n", HookInFrontOfLumbrix());
+        fflush(log_file);
     } else {
         probe_hook = SetWindowsHookExW(WH_KEYBOARD_LL, ProbeHookProc, instance, 0);
     }

@@ -10,8 +10,8 @@ beside a scratch copy of lumbrix.exe, which has a guide-ja.html beside it as
 in the release zip, before starting it.
 
 Usage: run_e2e.py --lumbrix EXE --probe EXE --version X.Y --out DIR [--only NAME ...]
-The settings window's screenshot lands in DIR; so do the probe logs of a
-failed case.
+The settings window's screenshot lands in DIR; so do the probe logs and
+Wine's output of a failed case, kept from run to run.
 """
 
 import argparse
@@ -174,12 +174,14 @@ class Session:
         self.probe_source = probe
         self.out = out
         self.workdir = tempfile.mkdtemp(prefix="e2e-run-", dir="/tmp")
+        self.run_name = time.strftime("%Y%m%d-%H%M%S")
         self.display = Display(range(93, 97), self.workdir)
         self.wine = None
         self.folder = None
         self.probe = None
         self.probe_count = 0
-        self.case_probe_folders = []
+        self.program_count = 0
+        self.case_logs = []  # folders with the logs of the case under way
         self.programs = []
         self.pressed = []
         # Wine's own CapsLock toggle (desktop-wide), which X's Lock follows.
@@ -238,12 +240,15 @@ class Session:
         except FileNotFoundError:
             return None
 
-    def start_program(self, args=()):
-        process = self.wine.start(self.exe, list(args), cwd=self.folder)
+    def start_program(self, args=(), env=None):
+        self.program_count += 1
+        self.case_logs.append(os.path.join(self.workdir, "lumbrix%d" % self.program_count))
+        os.makedirs(self.case_logs[-1])
+        process = self.wine.start(self.exe, list(args), cwd=self.folder, log=self.case_logs[-1] + "/wine.log", env=env)
         self.programs.append(process)
         return process
 
-    def launch(self, setting, args=(), in_front=False):
+    def launch(self, setting, args=(), in_front=False, env=None):
         """Writes `setting` (bytes, None for no file, KEEP for the file as it
         is), starts lumbrix.exe and then a probe whose hook lies in front of
         the program's, and gives the probe the keyboard once the program's
@@ -253,7 +258,7 @@ class Session:
             self.write_setting(setting)
         if in_front:
             self.start_probe()
-        program = self.start_program(args)
+        program = self.start_program(args, env)
         if not in_front:
             self.start_probe(after="Lumbrix")
         if not (len(args) == 1 and args[0].startswith("/hide")):
@@ -265,9 +270,13 @@ class Session:
 
     def start_probe(self, after=None):
         self.probe_count += 1
-        folder = self.wine.drive_c("probe", str(self.probe_count))
-        self.case_probe_folders.append(folder)
-        self.probe = Probe(self.wine, self.wine.drive_c("key_probe.exe"), folder, after=after)
+        folder = self.wine.drive_c("probe%d" % self.probe_count)
+        self.case_logs.append(folder)
+        try:
+            self.probe = Probe(self.wine, self.wine.drive_c("key_probe.exe"), folder, after=after)
+        except Failure as failure:
+            raise Failure("%s (lumbrix.exe: %s)" % (failure, ", ".join(
+                "running" if p.poll() is None else "ended with %d" % p.returncode for p in self.programs) or "none"))
         self.caps_sent = self.caps_scanned = self.caps_records_seen = 0
 
     def end_case(self):
@@ -286,13 +295,11 @@ class Session:
         self.programs = []
 
     def keep_logs(self, name):
-        target = os.path.join(self.out, "failed-" + name)
-        shutil.rmtree(target, ignore_errors=True)
-        for folder in self.case_probe_folders:
-            log = os.path.join(folder, "probe.log")
-            if os.path.exists(log):
-                os.makedirs(target, exist_ok=True)
-                shutil.copy(log, os.path.join(target, "probe-%s.log" % os.path.basename(folder)))
+        target = os.path.join(self.out, "failed-%s-%s" % (self.run_name, name))
+        os.makedirs(target)
+        for folder in self.case_logs:
+            for log in (f for f in os.listdir(folder) if f.endswith(".log")):
+                shutil.copy(os.path.join(folder, log), os.path.join(target, os.path.basename(folder) + "-" + log))
         return target
 
     # -- windows
@@ -844,7 +851,7 @@ def setting_bad_line(s):
 @case("setting-empty")
 def setting_empty(s):
     s.launch(b"")
-    expect(s.read_setting(), b"", "an empty setting file stays empty")
+    expect(s.read_setting(), setting_text(), "an empty setting file, what a write cut short leaves, is rewritten")
     check_box_states(s, {0: 0, 1: 0, 2: 0, 3: 0, 4: 0})
     v = s.keys("j")
     expect(v.chain(), passed(74), "J with an empty setting file", v)
@@ -870,8 +877,12 @@ def startup_shortcut(s):
 
 
 def lnkinfo(path):
-    output = subprocess.run(["lnkinfo", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                            check=True).stdout.decode("utf-8", "replace")
+    """The shortcut's fields and lnkinfo's text; None while it cannot be read
+    (not there, or still being written)."""
+    run = subprocess.run(["lnkinfo", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if run.returncode != 0:
+        return None
+    output = run.stdout.decode("utf-8", "replace")
     fields = {}
     for line in output.splitlines():
         if ":" in line:
@@ -900,8 +911,7 @@ def option_clicks(s):
     expect(os.path.exists(shortcut), False, "no startup shortcut before the click")
     before = (s.read_setting(), os.stat(s.setting_path).st_mtime_ns)
     s.click_control(s.control(4))
-    wait_for(lambda: os.path.exists(shortcut), 10, "the startup box to create " + shortcut)
-    fields, text = lnkinfo(shortcut)
+    fields, text = wait_for(lambda: lnkinfo(shortcut), 10, "the startup box to create " + shortcut)
     expect((fields.get("Local path"), fields.get("Command line arguments"), fields.get("Working directory")),
            (s.exe, "/hide", None), "the shortcut's target, arguments and working directory\n" + text)
     expect(s.control(4).check, 1, "the startup box after the click")
@@ -941,6 +951,44 @@ def startup_blocked(s):
     finally:
         os.remove(folder)
         os.makedirs(folder)
+    # The folder is back: the exit does not make what the box said is not there.
+    s.post(s.main_window()[0].hwnd, WM_COMMAND, IDM_EXIT)
+    expect(wait_exit(s.programs[-1], "the exit command"), 0, "exit code")
+    expect(os.listdir(folder), [], "no shortcut after the exit")
+
+
+@case("setting-held")
+def setting_held(s):
+    """Another program holds the file without delete sharing: the save fails,
+    the file stays whole, and the exit saves once the file is free."""
+    program = s.launch(setting_text())
+    s.probe.command("hold " + s.wine.windows_path(s.setting_path))
+    s.click_control(s.control(3))
+    wait_for(lambda: s.control(3).check == 1, 10, "the Dvorak box to be ticked")
+    time.sleep(0.5)
+    expect(s.read_setting(), setting_text(), "the held file stays as it was")
+    s.probe.command("release")
+    s.post(s.main_window()[0].hwnd, WM_COMMAND, IDM_EXIT)
+    expect(wait_exit(program, "the exit command"), 0, "exit code")
+    expect(s.read_setting(), setting_text(dvorak=1), "the exit saves the switch once the file is free")
+
+
+@case("session-at-logon")
+def session_at_logon(s):
+    """Started before the session service is up, as at logon, the program asks
+    for session notices again once the service is ready, remapping meanwhile."""
+    requests, library = s.wine.drive_c("session-requests.log"), s.wine.drive_c("windows", "system32", "wtsapi32.dll")
+    os.rename(library, library + ".away")
+    shutil.copy(os.path.join(os.path.dirname(s.probe_source), "wtsapi32.dll"), library)
+    try:
+        s.launch(setting_text(dvorak=1), env={"WINEDLLOVERRIDES": s.wine.env["WINEDLLOVERRIDES"] + ";wtsapi32=n"})
+        wait_for(lambda: os.path.exists(requests), 10, "the program to ask for session notices")
+        v = s.keys("j")
+        expect((open(requests).read(), v.chars()), ("1702\n", "h"), "refused at first; keys remapped meanwhile", v)
+        s.probe.command("signal Global\\TermSrvReadyEvent")
+        wait_for(lambda: open(requests).read() == "1702\nok\n", 10, "the program to ask again once the service is up")
+    finally:
+        os.replace(library + ".away", library)
 
 
 @case("from-temp-folder")
@@ -1103,12 +1151,19 @@ def release_then_type_c(s, mark, key="caps", modifier=VK_LCONTROL):
         s.inject((modifier, 0))
 
 
+def hold(s, mark, key, vk):
+    """Presses a key and waits until the hooks have judged it: a command
+    posted before would overtake it."""
+    s.send(key + "+")
+    s.wait_record(mark, lambda r: isinstance(r, Hook) and r.vk == vk and not is_injected(r), 10, key + " to be judged")
+
+
 @case("exit-while-held")
 def exit_while_held(s):
     program = s.launch(setting_text(caps=1))
     hwnd = s.main_window()[0].hwnd
     mark = s.mark()
-    s.send("caps+")
+    hold(s, mark, "caps", VK_CAPITAL)
     # The tray menu's exit item, chosen while CapsLock is held.
     s.post(hwnd, WM_COMMAND, IDM_EXIT)
     expect(wait_exit(program, "the exit command"), 0, "exit code")
@@ -1127,14 +1182,14 @@ def switch_off(s, ident):
 def option_off_while_held(s):
     s.launch(setting_text(caps=1))
     mark = s.mark()
-    s.send("caps+")
+    hold(s, mark, "caps", VK_CAPITAL)
     switch_off(s, 1)
     release_then_type_c(s, mark)
 
     s.end_case()
     s.launch(setting_text(swap=1))
     mark = s.mark()
-    s.send("lctrl+")
+    hold(s, mark, "lctrl", VK_LCONTROL)
     switch_off(s, 0)
     release_then_type_c(s, mark, "lctrl", VK_LMENU)
 
@@ -1367,9 +1422,6 @@ def main():
     parser.add_argument("--only", nargs="*")
     options = parser.parse_args()
     os.makedirs(options.out, exist_ok=True)
-    for name in os.listdir(options.out):
-        if name.startswith("failed-"):
-            shutil.rmtree(os.path.join(options.out, name), ignore_errors=True)
 
     def over_time(signum, frame):
         raise RunLimit()
@@ -1388,7 +1440,7 @@ def main():
             if options.only and name not in options.only:
                 continue
             case_start = time.monotonic()
-            session.case_probe_folders = []
+            session.case_logs = []
             try:
                 function(session)
                 session.end_case()
@@ -1400,7 +1452,7 @@ def main():
                 except Exception:
                     pass
                 failures.append(name)
-                print("FAIL %-24s %5.1f s\n%s\n  probe logs kept in %s"
+                print("FAIL %-24s %5.1f s\n%s\n  probe logs and Wine's output kept in %s"
                       % (name, time.monotonic() - case_start, text, session.keep_logs(name)), flush=True)
     except RunLimit:
         failures.append("(run stopped after %d s)" % RUN_LIMIT_S)

@@ -181,7 +181,7 @@ void RunFileCases()
         {"one line sets one switch and is not written", true, "use_dvorak=1", "0001", UNCHANGED},
         {"bad third line is repaired from the first two", true, "capslock_to_ctrl=1\nsend_lang=1\nuse_dvorak=x\n",
          "1010", Canonical("1010")},
-        {"empty file stays empty", true, "", "0000", UNCHANGED},
+        {"empty file is rewritten all off", true, "", "0000", Canonical("0000")},
         {"byte-order mark is repaired all off", true, "\xEF\xBB\xBFuse_dvorak=1", "0000", Canonical("0000")},
         {"a NUL ends the text", true, std::string("use_dvorak=1\0send_lang=x", 24), "0001", UNCHANGED},
         // long is 32 bits here: the conversion itself reports the overflow.
@@ -370,12 +370,15 @@ void RunSaveCases()
               "save replaces the file and leaves no temporary file", flags);
     }
 
-    // Where no temporary file can be made, the file is written directly.
+    // Where no temporary file can be made, the file is left whole; only a
+    // missing one is written directly.
     CreateDirectoryW(TemporaryPath().c_str(), NULL);
     SetFlags(*settings, "1001");
-    SaveSettings(*settings);
-    Check(ReadBytes(SettingPath()) == Canonical("1001"), "save without a temporary file writes the file directly",
-          Shown(ReadBytes(SettingPath())));
+    Check(!SaveSettings(*settings) && ReadBytes(SettingPath()) == Canonical("0000"),
+          "save without a temporary file leaves the file whole", Shown(ReadBytes(SettingPath())));
+    DeleteFileW(SettingPath().c_str());
+    Check(SaveSettings(*settings) && ReadBytes(SettingPath()) == Canonical("1001"),
+          "save without a temporary file writes a missing file directly", Shown(ReadBytes(SettingPath())));
     RemoveDirectoryW(TemporaryPath().c_str());
 
     // A stale temporary file from an interrupted save is simply replaced.
