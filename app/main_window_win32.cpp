@@ -450,7 +450,7 @@ void OnRawInput(HWND window, WPARAM wParam, LPARAM lParam)
     const uint32_t time = static_cast<uint32_t>(GetMessageTime());
     if (IsRawKeyboardEvent(lParam, time) &&
         WatchRawKey(KeyboardHookWatch, time, GET_RAWINPUT_CODE_WPARAM(wParam), KeyboardHookTime, GetTickCount(),
-                    ForegroundBlind()) == HookWatchArm &&
+                    ForegroundElevated()) == HookWatchArm &&
         SetTimer(window, HOOK_WATCH_TIMER_ID, HookWatchPeriod(KeyboardHookWatch, KeyboardHookTime), NULL) == 0) {
         KeyboardHookWatch.armed = false;
     }
@@ -458,7 +458,7 @@ void OnRawInput(HWND window, WPARAM wParam, LPARAM lParam)
 
 void OnHookWatchTimer(HWND window)
 {
-    switch (WatchTimerFired(KeyboardHookWatch, KeyboardHookTime, ForegroundBlind())) {
+    switch (WatchTimerFired(KeyboardHookWatch, KeyboardHookTime, ForegroundElevated())) {
     case HookWatchRearm: {
         KillTimer(window, HOOK_WATCH_TIMER_ID);
         OnEngineEvent(window, EngineResetRearm);

@@ -103,11 +103,6 @@ bool ForegroundReturnsToSight(uint32_t window_level, uint32_t own_level)
     return was_blind && !foreground_blind;
 }
 
-bool ForegroundBlind()
-{
-    return foreground_blind;
-}
-
 bool ForegroundElevated()
 {
     return foreground_elevated;

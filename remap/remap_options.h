@@ -60,7 +60,7 @@ const uint32_t OWN_PROCESS = 0xFFFFFFFD;
 bool ForegroundReturnsToSight(uint32_t window_level, uint32_t own_level);
 
 // Whether the last foreground window told to ForegroundReturnsToSight is one
-// whose keys the hook may not see, and whether it is one above our
-// integrity level, which takes none of our injections (UIPI).
-bool ForegroundBlind();
+// above our integrity level: the hook sees none of its keys, and it takes
+// none of our injections (UIPI). Our own window is not: raw input tells when
+// it has the keys (RIM_INPUT).
 bool ForegroundElevated();

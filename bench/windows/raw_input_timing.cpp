@@ -46,7 +46,7 @@ LRESULT CALLBACK TimingWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     if (IsRawKeyboardEvent(lParam, time)) {
         // As for a key typed in another program's window, the usual case:
         // this window is in front, and its own keys would be passed over.
-        WatchRawKey(Watch, time, RIM_INPUTSINK, KeyboardHookTime, GetTickCount(), ForegroundBlind());
+        WatchRawKey(Watch, time, RIM_INPUTSINK, KeyboardHookTime, GetTickCount(), ForegroundElevated());
     }
     const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
     QueryPerformanceCounter(&end);
