@@ -68,6 +68,18 @@ TEST(AltTapCombinations, MouseAndOtherModifiers)
     });
 }
 
+// A pen or touch tap may come flagged injected; only Windows' pen signature
+// tells it from another program's click, which passes.
+TEST(AltTapCombinations, PenAndTouchCountAsClicks)
+{
+    for (uintptr_t extra : {uintptr_t{0xFF515780}, uintptr_t{0xFF515700}, uintptr_t{7}}) {
+        RunRemapScript("l", "d:lalt");
+        const HookVerdict verdict = AltTapMouseEvent(WM_LBUTTONDOWN, LLMHF_INJECTED, extra, 0);
+        EXPECT_EQ(verdict, extra == 7 ? Pass : Swallow) << std::hex << extra;
+        EXPECT_EQ(alt_tap_left.interrupted, extra == 7 ? 0 : 1) << std::hex << extra;
+    }
+}
+
 TEST(AltTapSequences, WorkedExamples)
 {
     RunCases({
