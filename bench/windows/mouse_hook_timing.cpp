@@ -5,29 +5,15 @@
 // the 99th percentile and the longest, in microseconds.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "bench/windows/timing.h"
 #include "remap/alt_tap.h"
 
 namespace {
 
 const int PAIRS = 4000;
-
-LARGE_INTEGER Frequency;
-
-double Microseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end)
-{
-    return static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 / static_cast<double>(Frequency.QuadPart);
-}
-
-void Report(const char* what, std::vector<double>& us)
-{
-    std::sort(us.begin(), us.end());
-    std::printf("%s over %zu: median %.1f us, 99th percentile %.1f us, longest %.1f us\n", what, us.size(),
-                us[us.size() / 2], us[us.size() * 99 / 100], us.back());
-}
 
 }  // namespace
 
