@@ -1,6 +1,7 @@
-// Cost of the hook's decision per key event, with a platform seam that only
-// counts. Run under callgrind by bench/instructions.sh for instruction counts;
-// `remap_calls` lets it divide the cost by the number of events judged.
+// Cost of the hook's decision per key event, and per mouse event while an
+// Alt tap is pending, with a platform seam that only counts. Run under
+// callgrind by bench/instructions.sh for instruction counts; `remap_calls`
+// and `mouse_calls` let it divide the cost by the number of events judged.
 #include <cstdio>
 
 #include <benchmark/benchmark.h>
@@ -14,6 +15,9 @@ namespace {
 
 unsigned long long injected_count;
 unsigned long long remap_calls;
+unsigned long long mouse_calls;
+
+const uintptr_t WM_LBUTTONUP_MESSAGE = 0x0202;
 
 void UseOptions(int caps, int swap, int lang, int dvorak)
 {
@@ -64,6 +68,28 @@ void AltTap(benchmark::State& state)
         benchmark::DoNotOptimize(Judge(WM_SYSKEYDOWN, VK_LMENU));
         benchmark::DoNotOptimize(Judge(WM_KEYUP, VK_LMENU));
     }
+}
+
+// Mouse events that pass while a left Alt tap is pending, the only time the
+// mouse hook is installed: a move, and a button release.
+void PendingTapMouse(benchmark::State& state, uintptr_t message)
+{
+    UseOptions(0, 0, 1, 0);
+    Judge(WM_SYSKEYDOWN, VK_LMENU);
+    for (auto _ : state) {
+        ++mouse_calls;
+        benchmark::DoNotOptimize(AltTapMouseEvent(message, 0, 0, 0));
+    }
+}
+
+void MouseMove(benchmark::State& state)
+{
+    PendingTapMouse(state, WM_MOUSEMOVE);
+}
+
+void ButtonRelease(benchmark::State& state)
+{
+    PendingTapMouse(state, WM_LBUTTONUP_MESSAGE);
 }
 
 // A long run of mixed typing with every switch on: the cost per event must
@@ -129,6 +155,8 @@ BENCHMARK(PassThrough);
 BENCHMARK(Dvorak);
 BENCHMARK(CapsLockPress);
 BENCHMARK(AltTap);
+BENCHMARK(MouseMove);
+BENCHMARK(ButtonRelease);
 BENCHMARK(Stream)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
@@ -136,6 +164,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("RemapKeyEvent calls: %llu\ninjected events: %llu\n", remap_calls, injected_count);
+    std::printf("RemapKeyEvent calls: %llu\nAltTapMouseEvent calls: %llu\ninjected events: %llu\n", remap_calls,
+                mouse_calls, injected_count);
     return 0;
 }

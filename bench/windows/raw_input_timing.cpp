@@ -6,11 +6,11 @@
 // microseconds.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "app/dispatch.h"
+#include "bench/windows/timing.h"
 #include "remap/remap_options.h"
 #include "remap/remap_win32.h"
 
@@ -19,21 +19,8 @@ namespace {
 const size_t EVENTS = 4000;
 
 HookWatch Watch;
-LARGE_INTEGER Frequency;
 std::vector<double> Micros;
 std::vector<double> WithRetrieval;
-
-double Microseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end)
-{
-    return static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 / static_cast<double>(Frequency.QuadPart);
-}
-
-void Report(const char* what, std::vector<double>& us)
-{
-    std::sort(us.begin(), us.end());
-    std::printf("%s over %zu: median %.1f us, 99th percentile %.1f us, longest %.1f us\n", what, us.size(),
-                us[us.size() / 2], us[us.size() * 99 / 100], us.back());
-}
 
 LRESULT CALLBACK TimingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

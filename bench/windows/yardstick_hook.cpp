@@ -1,9 +1,12 @@
 // The least a low-level-hook remapper can do, as a yardstick for the added
 // latency of lumbrix.exe: swallow the physical J key and inject H in its
-// place with one SendInput call; nothing else. Test-only, never shipped.
-// A hidden window of class "LumbrixYardstick" tells the benchmark that the
-// hook is in place.
+// place with one SendInput call; nothing else. With the argument "mouse",
+// the least a mouse hook can do instead: pass every mouse event on. Test-only,
+// never shipped. A hidden window of class "LumbrixYardstick" tells the
+// benchmark that the hook is in place.
 #include <windows.h>
+
+#include <cwchar>
 
 namespace {
 
@@ -26,11 +29,20 @@ LRESULT CALLBACK YardstickProc(int nCode, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(yardstick_hook, nCode, wParam, lParam);
 }
 
+LRESULT CALLBACK YardstickMouseProc(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    return CallNextHookEx(yardstick_hook, nCode, wParam, lParam);
+}
+
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR command_line, int)
 {
-    yardstick_hook = SetWindowsHookExW(WH_KEYBOARD_LL, YardstickProc, instance, 0);
+    if (wcscmp(command_line, L"mouse") == 0) {
+        yardstick_hook = SetWindowsHookExW(WH_MOUSE_LL, YardstickMouseProc, instance, 0);
+    } else {
+        yardstick_hook = SetWindowsHookExW(WH_KEYBOARD_LL, YardstickProc, instance, 0);
+    }
     WNDCLASSW window_class;
     ZeroMemory(&window_class, sizeof window_class);
     window_class.lpfnWndProc = DefWindowProcW;

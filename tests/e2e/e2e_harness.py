@@ -357,6 +357,7 @@ LLKHF_INJECTED = 0x10
 PROBE_TAG = 0x50524F42
 
 Hook = collections.namedtuple("Hook", "qpc qpc_out message vk scan flags time extra next")
+Mouse = collections.namedtuple("Mouse", "qpc qpc_out message x y flags time extra next")
 Msg = collections.namedtuple("Msg", "qpc name wparam lparam extra")
 Window = collections.namedtuple(
     "Window", "kind hwnd pid cls id style visible left top right bottom client_w client_h "
@@ -434,6 +435,10 @@ class Probe:
                 self._records.append(Hook(int(words[1]), int(words[2]), int(words[3], 16), int(words[4]),
                                           int(words[5]), int(words[6], 16), int(words[7]), int(words[8], 16),
                                           int(words[9])))
+            elif words[0] == "mouse":
+                self._records.append(Mouse(int(words[1]), int(words[2]), int(words[3], 16), int(words[4]),
+                                           int(words[5]), int(words[6], 16), int(words[7]), int(words[8], 16),
+                                           int(words[9])))
             elif words[0] == "msg":
                 self._records.append(Msg(int(words[1]), words[2], int(words[3]), int(words[4], 16),
                                          int(words[5], 16)))

@@ -35,10 +35,14 @@
 //       one hook call: stamps on entry and after CallNextHookEx, the message
 //       (hex), KBDLLHOOKSTRUCT fields (flags and extra in hex) and the chain's
 //       answer (nonzero: a later hook swallowed the event)
+//   mouse Q QOUT MSG X Y FLAGS TIME EXTRA NEXT
+//       one mouse hook call (after the command "mouse"), as a hook line with
+//       the MSLLHOOKSTRUCT fields
 //   msg Q NAME WPARAM LPARAM EXTRA      a message reached the window; EXTRA is
 //       GetMessageExtraInfo (hex), NAME one of keydown keyup syskeydown
-//       syskeyup char syschar lbuttondown; for lbuttondown WPARAM is what
-//       GetKeyState said of the modifiers: 1 Alt, 2 Ctrl, 4 Shift
+//       syskeyup char syschar lbuttondown, and mousemove after the command
+//       "mouse"; for lbuttondown WPARAM is what GetKeyState said of the
+//       modifiers: 1 Alt, 2 Ctrl, 4 Shift
 //   lost N                              records dropped for want of room
 
 namespace {
@@ -53,12 +57,13 @@ const UINT_PTR POLL_TIMER = 1;
 const UINT POLL_MS = 10;
 
 struct Record {
-    char kind; // 'h' hook call, 'm' window message
+    char kind; // 'h' hook call, 'o' mouse hook call, 'm' window message
     bool done;
     LONGLONG qpc;
     LONGLONG qpc_out;
     UINT message;
     KBDLLHOOKSTRUCT key;
+    MSLLHOOKSTRUCT mouse;
     WPARAM wparam;
     LPARAM lparam;
     ULONG_PTR extra;
@@ -75,6 +80,10 @@ size_t written_count;
 unsigned long lost_count;
 
 HHOOK probe_hook;
+
+// Null until the command "mouse", which also has the window record its
+// mouse moves.
+HHOOK mouse_hook;
 
 // Physical key events that the probe's hook still drops without handing them
 // on: the hooks behind it never hear of them, as if Windows had removed them.
@@ -118,6 +127,10 @@ void WriteRecords()
             fprintf(log_file, "hook %lld %lld %x %lu %lu %lx %lu %llx %lld\n", r.qpc, r.qpc_out,
                     r.message, r.key.vkCode, r.key.scanCode, r.key.flags, r.key.time,
                     static_cast<unsigned long long>(r.key.dwExtraInfo), static_cast<long long>(r.next));
+        } else if (r.kind == 'o') {
+            fprintf(log_file, "mouse %lld %lld %x %ld %ld %lx %lu %llx %lld\n", r.qpc, r.qpc_out, r.message,
+                    r.mouse.pt.x, r.mouse.pt.y, r.mouse.flags, r.mouse.time,
+                    static_cast<unsigned long long>(r.mouse.dwExtraInfo), static_cast<long long>(r.next));
         } else {
             const char* name = "other";
             switch (r.message) {
@@ -128,6 +141,7 @@ void WriteRecords()
             case WM_CHAR: name = "char"; break;
             case WM_SYSCHAR: name = "syschar"; break;
             case WM_LBUTTONDOWN: name = "lbuttondown"; break;
+            case WM_MOUSEMOVE: name = "mousemove"; break;
             }
             fprintf(log_file, "msg %lld %s %llu %llx %llx\n", r.qpc, name,
                     static_cast<unsigned long long>(r.wparam),
@@ -145,20 +159,64 @@ void WriteRecords()
     fflush(log_file);
 }
 
+// A hook call's record, taken on entry stamped `entry`. Its index, not its
+// address, survives a nested call that takes the next slot; MAX_RECORDS
+// when there is no room.
+size_t OpenCall(char kind, LONGLONG entry, WPARAM message)
+{
+    Record* record = TakeRecord(kind);
+    if (!record) {
+        return MAX_RECORDS;
+    }
+    record->qpc = entry;
+    record->message = static_cast<UINT>(message);
+    return static_cast<size_t>(record - records);
+}
+
+void CloseCall(size_t index, LRESULT next)
+{
+    if (index < MAX_RECORDS) {
+        records[index].qpc_out = Now();
+        records[index].next = next;
+        records[index].done = true;
+    }
+}
+
+LRESULT CALLBACK MouseProbeProc(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code != HC_ACTION) {
+        return CallNextHookEx(mouse_hook, code, wParam, lParam);
+    }
+    const size_t index = OpenCall('o', Now(), wParam);
+    if (index < MAX_RECORDS) {
+        records[index].mouse = *reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
+    }
+    const LRESULT next = CallNextHookEx(mouse_hook, code, wParam, lParam);
+    CloseCall(index, next);
+    return next;
+}
+
+// Installs the mouse hook in front of every other, then removes the one it
+// replaces.
+void HookMouseInFront()
+{
+    HHOOK fresh = SetWindowsHookExW(WH_MOUSE_LL, MouseProbeProc, GetModuleHandleW(nullptr), 0);
+    if (fresh) {
+        if (mouse_hook) {
+            UnhookWindowsHookEx(mouse_hook);
+        }
+        mouse_hook = fresh;
+    }
+}
+
 LRESULT CALLBACK ProbeHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code != HC_ACTION) {
         return CallNextHookEx(probe_hook, code, wParam, lParam);
     }
-    const LONGLONG entry = Now();
-    Record* record = TakeRecord('h');
-    // The record's index, not its address, survives a nested call that
-    // takes the next slot.
-    const size_t index = record ? static_cast<size_t>(record - records) : MAX_RECORDS;
-    if (record) {
-        record->qpc = entry;
-        record->message = static_cast<UINT>(wParam);
-        record->key = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+    const size_t index = OpenCall('h', Now(), wParam);
+    if (index < MAX_RECORDS) {
+        records[index].key = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
     }
     const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
     const bool drop = drop_count > 0 && !(key->flags & LLKHF_INJECTED);
@@ -167,10 +225,12 @@ LRESULT CALLBACK ProbeHookProc(int code, WPARAM wParam, LPARAM lParam)
     if (key->vkCode == VK_F24 && key->dwExtraInfo == LUMBRIX_MASK_TAG) {
         mask_answer = next;
     }
-    if (index < MAX_RECORDS) {
-        records[index].qpc_out = Now();
-        records[index].next = next;
-        records[index].done = true;
+    CloseCall(index, next);
+    // Lumbrix installs its mouse hook when an Alt press leaves a tap
+    // pending, in front of the probe's: the probe's goes in front again
+    // before the next mouse event.
+    if (mouse_hook && !(key->flags & LLKHF_INJECTED) && (wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN)) {
+        HookMouseInFront();
     }
     return next;
 }
@@ -356,6 +416,9 @@ void InjectTagged(WORD vk, bool down)
 //   hold PATH, release        open the file sharing all but its deletion (as
 //                             a scanner would), and close it
 //   signal NAME               create the named event, set
+//   mouse                     hook the mouse too, in front of every mouse
+//                             hook, again after each physical key press;
+//                             the window records its mouse moves
 //   quit                      close the probe (after answering)
 // The answer starts with "ok" and ends with "end".
 void RunCommand(char* command, FILE* out)
@@ -438,6 +501,9 @@ void RunCommand(char* command, FILE* out)
         }
     } else if (strcmp(verb, "release") == 0) {
         CloseHandle(held_file);
+    } else if (strcmp(verb, "mouse") == 0) {
+        HookMouseInFront();
+        fprintf(out, "%s\n", mouse_hook ? "hooked" : "not hooked");
     } else if (strcmp(verb, "quit") == 0) {
         PostMessageW(probe_window, WM_CLOSE, 0, 0);
     } else {
@@ -484,6 +550,12 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         // Alt or close the probe on Alt+F4, and swallow the keys after them.
         RecordMessage(message, wParam, lParam);
         return 0;
+    case WM_MOUSEMOVE:
+        if (mouse_hook) {
+            RecordMessage(message, wParam, lParam);
+            return 0;
+        }
+        break;
     case WM_LBUTTONDOWN:
         // As an application sees the click: the modifiers down with it.
         RecordMessage(message,
@@ -605,6 +677,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         DispatchMessageW(&message);
     }
     UnhookWindowsHookEx(probe_hook);
+    if (mouse_hook) {
+        UnhookWindowsHookEx(mouse_hook);
+    }
     WriteRecords();
     fclose(log_file);
     return 0;
