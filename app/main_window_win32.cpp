@@ -8,10 +8,10 @@
 #include "app/window_layout.h"
 
 #include "app/shell_win32.h"
-
-#include "remap/alt_tap.h"
+#include "app/tray_win32.h"
+#include "remap/engine_life.h"
+#include "remap/engine_life_win32.h"
 #include "remap/remap_options.h"
-#include "remap/remap_win32.h"
 #include "res/resource.h"
 #include "settings/settings_win32.h"
 #include "startup/startup_win32.h"
@@ -21,12 +21,12 @@
 #define LM_GETIDEALSIZE (WM_USER + 0x301)
 #endif
 
-HFONT UiFont;
-HMENU TrayMenu;
-HWND OptionCheckboxes[OPTION_BOX_COUNT];
 bool SettingsFileKnown;
 
 namespace {
+
+HFONT UiFont;
+HWND OptionCheckboxes[OPTION_BOX_COUNT];
 
 const DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 
@@ -35,115 +35,8 @@ const DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 const DWORD STARTUP_EXIT_WAIT_MS = 10000;
 const DWORD SETTINGS_EXIT_WAIT_MS = 5000;
 
-HookWatch KeyboardHookWatch;
-
-// Whether Windows took the request for raw keyboard input: without it the
-// watchdog is blind, and the request is made again.
-bool RawKeyboardWatched;
-
-// Requests for the session's lock and unlock notices made so far.
-uint32_t SessionWatchAttempts;
-
 // The notice's id is 0 like the swap box's, so it is kept by handle.
 HWND NoticeLink;
-
-// Sent by Explorer to every top-level window when the taskbar is created
-// anew; 0 until WM_CREATE registers it.
-UINT TaskbarCreatedMessage;
-
-// The tray shows its icons at the display's small-icon size; a large icon
-// scaled down there would blur. Loaded once, as Explorer restarts add it again.
-HICON SmallAppIcon()
-{
-    static HICON icon;
-    if (icon == NULL) {
-        LoadIconMetric(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDI_APP), LIM_SMALL, &icon);
-    }
-    return icon;
-}
-
-NOTIFYICONDATAW TrayIconData(HWND window)
-{
-    NOTIFYICONDATAW data;
-    ZeroMemory(&data, sizeof data);
-    data.cbSize = sizeof data;
-    data.hWnd = window;
-    data.uID = TRAY_ICON_ID;
-    return data;
-}
-
-// The program's name, and once the watchdog has had to install the hook
-// anew, how often it did: a count that keeps growing tells the user (and
-// the guide) that Windows keeps dropping the hook.
-void SetTrayTip(NOTIFYICONDATAW& data)
-{
-    data.uFlags |= NIF_TIP;
-    if (KeyboardHookWatch.rearms == 0) {
-        lstrcpynW(data.szTip, PROGRAM_TITLE, ARRAYSIZE(data.szTip));
-    } else {
-        wnsprintfW(data.szTip, ARRAYSIZE(data.szTip), L"%s（フック再設定 %u 回）", PROGRAM_TITLE,
-                   KeyboardHookWatch.rearms);
-    }
-}
-
-// Failed additions of the tray icon since the last success.
-uint32_t TrayIconFailures;
-
-// Also called again after Explorer restarts, which drops every icon. While
-// the shell refuses it (at logon, before it takes icons) it is tried again
-// every TRAY_RETRY_MS for a while: a program started hidden has no other
-// face.
-void AddTrayIcon(HWND window)
-{
-    NOTIFYICONDATAW data = TrayIconData(window);
-    data.uFlags = NIF_MESSAGE | NIF_ICON;
-    data.uCallbackMessage = WM_TRAYICON;
-    data.hIcon = SmallAppIcon();
-    SetTrayTip(data);
-    if (Shell_NotifyIconW(NIM_ADD, &data)) {
-        TrayIconFailures = 0;
-        KillTimer(window, TRAY_RETRY_TIMER_ID);
-    } else if (KeepTryingTrayIcon(++TrayIconFailures)) {
-        SetTimer(window, TRAY_RETRY_TIMER_ID, TRAY_RETRY_MS, NULL);
-    } else {
-        KillTimer(window, TRAY_RETRY_TIMER_ID);
-    }
-}
-
-// Asks for the session's lock and unlock notices; at logon the service may
-// not be up yet, and a worker waits for it.
-void WatchSessionChanges(HWND window)
-{
-    if (DecideSessionWatch(WatchSession(window), ++SessionWatchAttempts) == SessionWatchWaitForService) {
-        WaitForSessionService(window, WM_SESSION_SERVICE_READY, SESSION_SERVICE_WAIT_MS);
-    }
-}
-
-void WatchRawInput(HWND window)
-{
-    RawKeyboardWatched = WatchRawKeyboard(window);
-    if (RawKeyboardWatched) {
-        KillTimer(window, RAW_INPUT_RETRY_TIMER_ID);
-    } else {
-        SetTimer(window, RAW_INPUT_RETRY_TIMER_ID, RAW_INPUT_RETRY_MS, NULL);
-    }
-}
-
-// After the window's first paint, which at a cold logon (theme, Japanese
-// font fallback) can outlast the hook's time-out, so that a hook already
-// installed would be dropped before its first key. The session service,
-// also slow at logon, is asked before the hook exists.
-void StartEngine(HWND window)
-{
-    RedrawWindow(window, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    WatchSessionChanges(window);
-    AltTapInit();
-    // Options before the hook, so that no event is judged under other ones.
-    ApplyOptions(*active_settings);
-    InstallKeyboardHook();
-    WatchForeground();
-    WatchRawInput(window);
-}
 
 HFONT CreateCaptionFont(UINT dpi)
 {
@@ -152,23 +45,6 @@ HFONT CreateCaptionFont(UINT dpi)
     metrics.cbSize = sizeof metrics;
     SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
     return CreateFontIndirectW(&metrics.lfCaptionFont);
-}
-
-HMENU CreateTrayMenu()
-{
-    HMENU menu = CreatePopupMenu();
-    MENUITEMINFOW item;
-    ZeroMemory(&item, sizeof item);
-    item.cbSize = sizeof item;
-    item.fMask = MIIM_TYPE | MIIM_ID;
-    item.fType = MFT_STRING;
-    item.wID = IDM_SETTINGS;
-    item.dwTypeData = const_cast<wchar_t*>(L"設定");
-    InsertMenuItemW(menu, 0, TRUE, &item);
-    item.wID = IDM_EXIT;
-    item.dwTypeData = const_cast<wchar_t*>(L"終了");
-    InsertMenuItemW(menu, 1, TRUE, &item);
-    return menu;
 }
 
 HWND CreateChild(HWND parent, const wchar_t* control_class, const wchar_t* text, DWORD style, int x, int y, UINT id)
@@ -184,6 +60,15 @@ SIZE ButtonIdealSize(HWND button)
     SIZE ideal = {0, 0};
     SendMessageW(button, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal));
     return ideal;
+}
+
+// One option box, checked when `state` is nonzero; placed with the other
+// controls once all exist.
+HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state)
+{
+    HWND box = CreateChild(parent, L"BUTTON", text, CHILD_STYLE | BS_AUTOCHECKBOX, 0, 0, id);
+    SendMessageW(box, BM_SETCHECK, state != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+    return box;
 }
 
 void CreateNotice(HWND window, bool in_temp_folder)
@@ -290,26 +175,10 @@ void SetOption(UINT id, int32_t value)
     }
 }
 
-void OpenTrayMenu(HWND window)
-{
-    POINT point = {0, 0};
-    GetCursorPos(&point);
-    // Unless its owner is in the foreground, the menu stays open after a
-    // click elsewhere; the posted null message lets it close on the next one.
-    SetForegroundWindow(window);
-    TrackPopupMenuEx(TrayMenu, 0, point.x, point.y, window, NULL);
-    PostMessageW(window, WM_NULL, 0, 0);
-}
-
 void OnCreate(HWND window)
 {
     UiFont = CreateCaptionFont(GetDpiForWindow(window));
-    TrayMenu = CreateTrayMenu();
-    TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
-    // Run as administrator, the program would not hear from a restarted
-    // Explorer, which runs at a lower integrity level, and lose its icon.
-    ChangeWindowMessageFilterEx(window, TaskbarCreatedMessage, MSGFLT_ALLOW, NULL);
-    AddTrayIcon(window);
+    AddTray(window);
     const bool in_temp_folder = ExecutableInTempFolder();
     // Creation order is the Tab order: boxes top to bottom, Exit, the link.
     CreateOptionCheckboxes(window, in_temp_folder);
@@ -359,20 +228,6 @@ void OnNotify(LPARAM lParam)
     }
 }
 
-void OnTrayIcon(HWND window, WPARAM wParam, LPARAM lParam)
-{
-    switch (DecideTrayMessage(wParam, lParam)) {
-    case TrayShow:
-        ShowSettingsWindow(window);
-        break;
-    case TrayOpenMenu:
-        OpenTrayMenu(window);
-        break;
-    case TrayNothing:
-        break;
-    }
-}
-
 // Shown, brought forward or restored, the window takes the focus itself
 // (DefWindowProcW at activation); the first box takes it over, so that the
 // keyboard works at once.
@@ -402,22 +257,13 @@ void OnClose(HWND window)
     UpdateWindow(window);
 }
 
-// Keys released after the hook is gone would never reach the engine: what
-// it holds is let go before.
+// Each part stops in its own order; the engine first, while the tray icon
+// still shows that the program runs. The workers are waited for last: the
+// hook is gone, and the thread may wait now.
 void OnDestroy(HWND window)
 {
-    StopWatchingRawKeyboard();
-    KillTimer(window, RAW_INPUT_RETRY_TIMER_ID);
-    KillTimer(window, HOOK_WATCH_TIMER_ID);
-    StopWatchingForeground();
-    ResetEngine();
-    RemoveKeyboardHook();
-    // The hook is gone: the thread may wait now.
-    StopWatchingSession(window);
-    KillTimer(window, TRAY_RETRY_TIMER_ID);
-    // Without this the dead icon stays in the tray until the pointer passes.
-    NOTIFYICONDATAW data = TrayIconData(window);
-    Shell_NotifyIconW(NIM_DELETE, &data);
+    StopEngine(window);
+    RemoveTray(window);
     DeleteObject(UiFont);
     FinishStartupShortcut(STARTUP_EXIT_WAIT_MS);
     StopStartupReports();
@@ -425,65 +271,10 @@ void OnDestroy(HWND window)
     PostQuitMessage(0);
 }
 
-void OnEngineEvent(HWND window, EngineAction action)
-{
-    if (!RawKeyboardWatched) {
-        WatchRawInput(window);
-    }
-    if (action == EngineNothing) {
-        return;
-    }
-    // The new hook first: with the old one dead, the releases the reset
-    // injects would pass no hook, and raw input would count them against it.
-    // This thread judges no key in between.
-    if (action == EngineResetRearm) {
-        InstallKeyboardHook();
-    }
-    ResetEngine();
-}
-
-// A raw key the hook has not been called for yet: the hook gets a moment to
-// catch up before it counts as dropped. A timer that cannot be set would
-// leave the watch armed, and blind, for good.
-void OnRawInput(HWND window, WPARAM wParam, LPARAM lParam)
-{
-    const uint32_t time = static_cast<uint32_t>(GetMessageTime());
-    if (IsRawKeyboardEvent(lParam, time) &&
-        WatchRawKey(KeyboardHookWatch, time, GET_RAWINPUT_CODE_WPARAM(wParam), KeyboardHookTime, GetTickCount(),
-                    ForegroundElevated()) == HookWatchArm &&
-        SetTimer(window, HOOK_WATCH_TIMER_ID, HookWatchPeriod(KeyboardHookWatch, KeyboardHookTime), NULL) == 0) {
-        KeyboardHookWatch.armed = false;
-    }
-}
-
-void OnHookWatchTimer(HWND window)
-{
-    switch (WatchTimerFired(KeyboardHookWatch, KeyboardHookTime, ForegroundElevated())) {
-    case HookWatchRearm: {
-        KillTimer(window, HOOK_WATCH_TIMER_ID);
-        OnEngineEvent(window, EngineResetRearm);
-        WatchRearmed(KeyboardHookWatch, KeyboardHookTime);
-        NOTIFYICONDATAW data = TrayIconData(window);
-        SetTrayTip(data);
-        Shell_NotifyIconW(NIM_MODIFY, &data);
-        break;
-    }
-    case HookWatchNothing:
-        KillTimer(window, HOOK_WATCH_TIMER_ID);
-        break;
-    case HookWatchArm:
-        break;
-    }
-}
-
 void OnTimer(HWND window, WPARAM id)
 {
-    if (id == TRAY_RETRY_TIMER_ID) {
-        AddTrayIcon(window);
-    } else if (id == HOOK_WATCH_TIMER_ID) {
-        OnHookWatchTimer(window);
-    } else if (id == RAW_INPUT_RETRY_TIMER_ID) {
-        WatchRawInput(window);
+    if (!TrayTimer(window, id) && EngineTimer(window, id)) {
+        UpdateTrayTip(window);
     }
 }
 
@@ -504,13 +295,6 @@ void ShowSettingsWindow(HWND window)
     SetForegroundWindow(window);
 }
 
-HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state)
-{
-    HWND box = CreateChild(parent, L"BUTTON", text, CHILD_STYLE | BS_AUTOCHECKBOX, 0, 0, id);
-    SendMessageW(box, BM_SETCHECK, state != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
-    return box;
-}
-
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -524,7 +308,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnNotify(lParam);
         break;
     case WM_TRAYICON:
-        OnTrayIcon(window, wParam, lParam);
+        TrayIconMessage(window, wParam, lParam);
         break;
     case WM_STARTUP_SHORTCUT:
         OnStartupShortcut(wParam, lParam);
@@ -533,16 +317,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         StartEngine(window);
         break;
     case WM_INPUT:
-        OnRawInput(window, wParam, lParam);
+        EngineRawInput(window, wParam, lParam);
         break;
     case WM_WTSSESSION_CHANGE:
-        OnEngineEvent(window, DecideSessionChange(wParam));
+        EngineSessionChange(window, wParam);
         break;
     case WM_SESSION_SERVICE_READY:
-        WatchSessionChanges(window);
+        EngineSessionServiceReady(window);
         break;
     case WM_POWERBROADCAST:
-        OnEngineEvent(window, DecidePowerEvent(wParam));
+        EnginePowerEvent(window, wParam);
         return TRUE;
     case WM_TIMER:
         OnTimer(window, wParam);
@@ -560,9 +344,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnDestroy(window);
         return 0;
     default:
-        if (TaskbarCreatedMessage != 0 && message == TaskbarCreatedMessage) {
-            AddTrayIcon(window);
-        }
+        TrayTaskbarCreated(window, message);
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

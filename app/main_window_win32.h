@@ -1,4 +1,5 @@
-// The settings window and the tray icon: the program's one top-level window.
+// The settings window, the program's one top-level window; it wires the
+// tray icon's and the engine's messages to them.
 #pragma once
 
 #include <windows.h>
@@ -10,12 +11,6 @@
 
 const wchar_t* const MAIN_WINDOW_CLASS = L"Lumbrix";
 const wchar_t* const PROGRAM_TITLE = L"Lumbrix " LUMBRIX_VERSION;
-
-// The controls' font, the tray icon's popup menu and the option boxes by
-// control id; made at WM_CREATE.
-extern HFONT UiFont;
-extern HMENU TrayMenu;
-extern HWND OptionCheckboxes[OPTION_BOX_COUNT];
 
 // False when the settings record behind active_settings is a stand-in with no
 // file: switch clicks are then applied but never written.
@@ -39,10 +34,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // front: for the tray icon, the tray menu and a second launch (from that
 // other process).
 void ShowSettingsWindow(HWND window);
-
-// One option box, checked when `state` is nonzero; placed with the other
-// controls once all exist.
-HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state);
 
 // For the message loop, as IsDialogMessageW: true when `message` belonged to
 // the settings window or one of its controls and has been handled (Tab and

@@ -1,7 +1,6 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <commctrl.h>
-#include <wtsapi32.h>
 
 #include "app/shell_win32.h"
 
@@ -39,47 +38,6 @@ wchar_t* NewText(const wchar_t* const parts[], size_t count)
     }
     *end = L'\0';
     return text;
-}
-
-// wtsapi32 is no known DLL: imported, it would be looked for beside the exe
-// first, so it is loaded from the system folder only, while it is needed.
-HMODULE SessionLibrary;
-
-FARPROC SessionFunction(const char* name)
-{
-    return SessionLibrary != NULL ? GetProcAddress(SessionLibrary, name) : NULL;
-}
-
-// Where a thread waiting for the session service reports, cleared when the
-// window goes.
-SRWLOCK ServiceWaitLock = SRWLOCK_INIT;
-HWND ServiceWaitTarget;
-UINT ServiceWaitMessage;
-
-// The event may not even exist yet: it is looked for again every
-// SERVICE_POLL_MS.
-const DWORD SERVICE_POLL_MS = 500;
-
-DWORD WINAPI ServiceWaitThread(void* parameter)
-{
-    const DWORD wait_ms = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(parameter));
-    const ULONGLONG until = GetTickCount64() + wait_ms;
-    HANDLE ready = NULL;
-    while ((ready = OpenEventW(SYNCHRONIZE, FALSE, L"Global\\TermSrvReadyEvent")) == NULL &&
-           GetTickCount64() < until) {
-        Sleep(SERVICE_POLL_MS);
-    }
-    if (ready != NULL) {
-        const ULONGLONG now = GetTickCount64();
-        WaitForSingleObject(ready, now < until ? static_cast<DWORD>(until - now) : 0);
-        CloseHandle(ready);
-    }
-    AcquireSRWLockShared(&ServiceWaitLock);
-    if (ServiceWaitTarget != NULL) {
-        PostMessageW(ServiceWaitTarget, ServiceWaitMessage, 0, 0);
-    }
-    ReleaseSRWLockShared(&ServiceWaitLock);
-    return 0;
 }
 
 DWORD WINAPI OpenLinkThread(void* parameter)
@@ -138,48 +96,4 @@ bool NewGuideNotice(bool in_temp_folder, wchar_t** text)
     }
     *text = notice;
     return true;
-}
-
-uint32_t WatchSession(HWND window)
-{
-    typedef BOOL(WINAPI * RegisterFunction)(HWND, DWORD);
-    if (SessionLibrary == NULL) {
-        SessionLibrary = LoadLibraryExW(L"wtsapi32.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    }
-    RegisterFunction watch = reinterpret_cast<RegisterFunction>(
-        reinterpret_cast<void (*)()>(SessionFunction("WTSRegisterSessionNotification")));
-    if (watch == NULL) {
-        return ERROR_PROC_NOT_FOUND;
-    }
-    return watch(window, NOTIFY_FOR_THIS_SESSION) ? 0 : GetLastError();
-}
-
-void WaitForSessionService(HWND window, UINT message, DWORD wait_ms)
-{
-    AcquireSRWLockExclusive(&ServiceWaitLock);
-    ServiceWaitTarget = window;
-    ServiceWaitMessage = message;
-    ReleaseSRWLockExclusive(&ServiceWaitLock);
-    HANDLE thread = CreateThread(NULL, 0, ServiceWaitThread, reinterpret_cast<void*>(static_cast<UINT_PTR>(wait_ms)),
-                                 0, NULL);
-    if (thread != NULL) {
-        CloseHandle(thread);
-    }
-}
-
-void StopWatchingSession(HWND window)
-{
-    AcquireSRWLockExclusive(&ServiceWaitLock);
-    ServiceWaitTarget = NULL;
-    ReleaseSRWLockExclusive(&ServiceWaitLock);
-    typedef BOOL(WINAPI * UnregisterFunction)(HWND);
-    UnregisterFunction stop = reinterpret_cast<UnregisterFunction>(
-        reinterpret_cast<void (*)()>(SessionFunction("WTSUnRegisterSessionNotification")));
-    if (stop != NULL) {
-        stop(window);
-    }
-    if (SessionLibrary != NULL) {
-        FreeLibrary(SessionLibrary);
-        SessionLibrary = NULL;
-    }
 }

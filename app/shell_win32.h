@@ -1,5 +1,5 @@
-// What the settings window asks of the shell and the session, kept off the
-// window's thread where it could wait: that thread runs the keyboard hook.
+// What the settings window asks of the shell, kept off the window's thread
+// where it could wait: that thread runs the keyboard hook.
 #pragma once
 
 #include <windows.h>
@@ -21,17 +21,3 @@ void OpenLinkInBackground(const wchar_t* url);
 // when memory fails. Asks the disk: for the window's creation, before the
 // hook is installed.
 bool NewGuideNotice(bool in_temp_folder, wchar_t** text);
-
-// Asks for WM_WTSSESSION_CHANGE at `window` (locks, unlocks, connections of
-// this session): 0 when granted, else the error. May be called again after
-// a refusal.
-uint32_t WatchSession(HWND window);
-
-// On a short-lived thread, waits up to `wait_ms` for the session service to
-// say that it is ready (the event "Global\TermSrvReadyEvent" set), then
-// posts `message` to `window` either way, unless StopWatchingSession came
-// first.
-void WaitForSessionService(HWND window, UINT message, DWORD wait_ms);
-
-// Stops asking, before the window goes; a waiting thread posts nothing then.
-void StopWatchingSession(HWND window);

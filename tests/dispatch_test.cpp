@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/dispatch.h"
+#include "remap/engine_life.h"
 #include "app/window_layout.h"
 
 TEST(DecideCommand, OptionBoxesFollowTheCheckStateReadBack)

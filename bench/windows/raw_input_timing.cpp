@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/dispatch.h"
+#include "remap/engine_life.h"
 #include "bench/windows/timing.h"
 #include "remap/remap_options.h"
 #include "remap/remap_win32.h"

@@ -1,0 +1,46 @@
+// The engine's life on Windows, driven by the window's messages: its start
+// once the window is painted, the watchdog that installs the keyboard hook
+// anew when raw input shows that Windows stopped calling it, the resets at
+// session and power changes, and its stop. Everything runs on the window's
+// thread, the one that answers the hook.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// At the message the window's creation posts to itself, after its first
+// paint: asks for the session's notices, readies the Alt-tap switch, applies
+// *active_settings, installs the keyboard hook, watches the foreground and
+// asks for raw keyboard input at `window`.
+void StartEngine(HWND window);
+
+// WM_INPUT: a raw key the hook has not been called for yet arms the
+// watchdog's timer (HOOK_WATCH_TIMER_ID at `window`); a release goes to the
+// engine as well.
+void EngineRawInput(HWND window, WPARAM wParam, LPARAM lParam);
+
+// WM_TIMER of `window` with timer `id`: the watchdog's check or the retry
+// of the raw-input request. True when the hook was installed anew just now,
+// so that the re-arm count (EngineRearmCount) changed; false for every
+// other timer, the engine's included.
+bool EngineTimer(HWND window, WPARAM id);
+
+// WM_WTSSESSION_CHANGE, WM_POWERBROADCAST: lets go of what the engine holds,
+// and after an unlock or a resume installs the hook anew. Each also asks
+// again for raw input that Windows refused before.
+void EngineSessionChange(HWND window, WPARAM event);
+void EnginePowerEvent(HWND window, WPARAM event);
+
+// WM_SESSION_SERVICE_READY, posted by the worker that waited for the
+// session service at logon: the session's notices are asked for again.
+void EngineSessionServiceReady(HWND window);
+
+// For the window's destruction: lets go of every key the engine holds while
+// the hook still sees their releases, removes the hook, the foreground watch
+// and raw input, then stops asking for the session's notices (the hook being
+// gone, that call may wait).
+void StopEngine(HWND window);
+
+// How often in this run the watchdog installed the hook anew.
+uint32_t EngineRearmCount();
