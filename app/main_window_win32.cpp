@@ -271,10 +271,13 @@ void OnDestroy(HWND window)
     PostQuitMessage(0);
 }
 
+// The tooltip is updated before the new hook exists: the shell may keep
+// this thread waiting, and a hook that answers late is dropped again.
 void OnTimer(HWND window, WPARAM id)
 {
     if (!TrayTimer(window, id) && EngineTimer(window, id)) {
         UpdateTrayTip(window);
+        EngineRearm(window);
     }
 }
 

@@ -151,6 +151,11 @@ bool TrayTimer(HWND window, WPARAM id)
 
 void UpdateTrayTip(HWND window)
 {
+    // An icon still waiting for its retry is added now, with the tip.
+    if (TrayIconFailures > 0) {
+        AddTrayIcon(window);
+        return;
+    }
     NOTIFYICONDATAW data = TrayIconData(window);
     SetTrayTip(data);
     Shell_NotifyIconW(NIM_MODIFY, &data);

@@ -23,7 +23,8 @@ bool TrayTaskbarCreated(HWND window, UINT message);
 bool TrayTimer(HWND window, WPARAM id);
 
 // The tooltip again: the title, and how often the engine had to install its
-// hook anew (EngineRearmCount), once it had to.
+// hook anew (EngineRearmCount), once it had to. An icon the shell has
+// refused so far is tried again now instead.
 void UpdateTrayTip(HWND window);
 
 // For the window's destruction: the icon goes at once rather than when the

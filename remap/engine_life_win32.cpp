@@ -154,8 +154,6 @@ bool OnHookWatchTimer(HWND window)
     switch (WatchTimerFired(KeyboardHookWatch, KeyboardHookTime, ForegroundElevated())) {
     case HookWatchRearm:
         KillTimer(window, HOOK_WATCH_TIMER_ID);
-        OnEngineEvent(window, EngineResetRearm);
-        WatchRearmed(KeyboardHookWatch, KeyboardHookTime);
         return true;
     case HookWatchNothing:
         KillTimer(window, HOOK_WATCH_TIMER_ID);
@@ -207,6 +205,12 @@ bool EngineTimer(HWND window, WPARAM id)
         WatchRawInput(window);
     }
     return false;
+}
+
+void EngineRearm(HWND window)
+{
+    OnEngineEvent(window, EngineResetRearm);
+    WatchRearmed(KeyboardHookWatch, KeyboardHookTime);
 }
 
 void EngineSessionChange(HWND window, WPARAM event)

@@ -21,10 +21,14 @@ void StartEngine(HWND window);
 void EngineRawInput(HWND window, WPARAM wParam, LPARAM lParam);
 
 // WM_TIMER of `window` with timer `id`: the watchdog's check or the retry
-// of the raw-input request. True when the hook was installed anew just now,
-// so that the re-arm count (EngineRearmCount) changed; false for every
-// other timer, the engine's included.
+// of the raw-input request. True when the check found the hook dropped: the
+// re-arm is counted (EngineRearmCount), and the caller shows the count and
+// then calls EngineRearm, so that nothing on this thread waits on another
+// program once a new hook is in place. False for every other timer.
 bool EngineTimer(HWND window, WPARAM id);
+
+// Installs the hook anew and lets go of what the engine holds.
+void EngineRearm(HWND window);
 
 // WM_WTSSESSION_CHANGE, WM_POWERBROADCAST: lets go of what the engine holds,
 // and after an unlock or a resume installs the hook anew. Each also asks
