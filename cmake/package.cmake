@@ -1,8 +1,10 @@
 # The release archive. `cmake --build --preset windows --target package`
 # writes Lumbrix-<version>-win64.zip and Lumbrix-<version>-win64.zip.sha256
-# into the build folder: in one folder Lumbrix-<version>, so that unpacking
-# into Downloads gives one folder, lumbrix.exe as built, the Japanese guide as
-# one HTML file, and the licence as LICENSE.txt.
+# into the build folder: in one folder Lumbrix, lumbrix.exe as built, the
+# Japanese guide as one HTML file, and the licence as LICENSE.txt. The folder
+# carries no version, so that a new zip unpacked where the old one was goes
+# over the old files, and the setting and exclude files beside them and the
+# startup shortcut to lumbrix.exe go on working.
 
 set(GUIDE_SOURCE ${PROJECT_SOURCE_DIR}/docs/ja/guide.md)
 set(GUIDE_HTML ${PROJECT_BINARY_DIR}/guide-ja.html)
@@ -19,8 +21,8 @@ add_custom_target(guide ALL DEPENDS ${GUIDE_HTML})
 # CRLF, which every Notepad shows as lines; the text has no @ to replace.
 configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
 
-install(TARGETS lumbrix RUNTIME DESTINATION Lumbrix-${PROJECT_VERSION})
-install(FILES ${GUIDE_HTML} ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION Lumbrix-${PROJECT_VERSION})
+install(TARGETS lumbrix RUNTIME DESTINATION Lumbrix)
+install(FILES ${GUIDE_HTML} ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION Lumbrix)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME Lumbrix-${PROJECT_VERSION}-win64)

@@ -999,7 +999,7 @@ def from_temp_folder(s):
     temp = s.probe.command("temp-folder")
     expect_true(temp and temp[0].startswith("folder "), "the temporary folder is unknown: %r" % temp)
     folder = os.path.join(s.wine.unix_path(temp[0][len("folder "):].rstrip("\\")),
-                          "Temp1_Lumbrix-%s-win64.zip" % s.version, "Lumbrix-" + s.version)
+                          "Temp1_Lumbrix-%s-win64.zip" % s.version, "Lumbrix")
     os.makedirs(folder)
     shutil.copy(s.lumbrix_source, os.path.join(folder, "lumbrix.exe"))
     program = s.wine.start(s.wine.windows_path(os.path.join(folder, "lumbrix.exe")), cwd=folder)
