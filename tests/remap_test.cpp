@@ -97,7 +97,7 @@ TEST(BlindPeriods, ReleasesFollowPressesAndResetsMend)
         {"cd", "d:caps d:s alone u:s u:caps d:s u:s mine d:s u:s", "162^# 162v 162^# 79v 79^ 162^ =83v =83^ 79v 79^",
          "an application left alone: keys held go on as pressed, later ones pass untouched, then remapped again"},
         {"l", "d:lalt alone u:lalt t:500 d:lalt u:lalt mine d:lalt u:lalt", "=164v =164^ 26v 26^",
-         "and a pending tap settles as no tap, Alt passes, a tap is a tap again when it is in front no longer"},
+         "a pending tap settles as at a switch change, Alt then passes, and taps again once another application is in front"},
     });
 }
 
