@@ -14,7 +14,6 @@
 #include "remap/engine_life_win32.h"
 #include "remap/remap_options.h"
 #include "remap/remap_win32.h"
-#include "res/resource.h"
 #include "settings/settings_win32.h"
 #include "startup/startup_win32.h"
 

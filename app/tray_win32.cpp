@@ -128,9 +128,11 @@ DWORD WINAPI TrayThreadProc(void*)
 void WishTray(const NOTIFYICONDATAW& data, bool balloon)
 {
     AcquireSRWLockExclusive(&TrayLock);
+    // Most foreground changes change nothing the icon shows.
+    const bool same = !balloon && TrayWanted.hIcon == data.hIcon && lstrcmpW(TrayWanted.szTip, data.szTip) == 0;
     TrayWanted = data;
     TrayBalloon = TrayBalloon || balloon;
-    TrayPending = true;
+    TrayPending = TrayPending || !same;
     ReleaseSRWLockExclusive(&TrayLock);
     WakeConditionVariable(&TrayWake);
 }

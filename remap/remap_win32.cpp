@@ -77,8 +77,9 @@ void ImageFileName(DWORD process_id, wchar_t* name)
     if (process == NULL) {
         return;
     }
-    wchar_t path[MAX_PATH];
-    DWORD units = MAX_PATH;
+    // Room for a long path; the name itself stays within MAX_PATH.
+    wchar_t path[1024];
+    DWORD units = ARRAYSIZE(path);
     if (QueryFullProcessImageNameW(process, 0, path, &units)) {
         const wchar_t* file = std::wcsrchr(path, L'\\');
         lstrcpynW(name, file != NULL ? file + 1 : path, MAX_PATH);
@@ -86,15 +87,16 @@ void ImageFileName(DWORD process_id, wchar_t* name)
     CloseHandle(process);
 }
 
-// The taskbars and the desktop come to the front on the way to the tray
-// icon's menu: they are no application.
+// The taskbars, the tray's overflow and the desktop come to the front on
+// the way to the tray icon's menu: they are no application.
 bool IsApplicationWindow(HWND window)
 {
-    wchar_t class_name[32];
+    wchar_t class_name[40];
     if (GetClassNameW(window, class_name, ARRAYSIZE(class_name)) == 0) {
         return false;
     }
-    for (const wchar_t* shell : {L"Shell_TrayWnd", L"Shell_SecondaryTrayWnd", L"Progman", L"WorkerW"}) {
+    for (const wchar_t* shell : {L"Shell_TrayWnd", L"Shell_SecondaryTrayWnd", L"NotifyIconOverflowWindow",
+                                 L"TopLevelWindowForOverflowXamlIsland", L"Progman", L"WorkerW"}) {
         if (lstrcmpW(class_name, shell) == 0) {
             return false;
         }
