@@ -116,6 +116,10 @@ bool ApplicationListed(const wchar_t* name)
 void ChangeExcluded(HWND window, CommandAction action, const wchar_t* name)
 {
     if (action == CommandListSelection) {
+        // Tabbed into, the list shows its first name selected, for Delete.
+        if (GetFocus() == NamesBox && SendMessageW(NamesBox, LB_GETCURSEL, 0, 0) == LB_ERR) {
+            SendMessageW(NamesBox, LB_SETCURSEL, 0, 0);
+        }
         EnableRemove();
         return;
     }

@@ -22,7 +22,7 @@ int TakeSave(SaveQueue& queue, char* out)
 {
     if (!queue.pending) {
         queue.saving = false;
-        return 0;
+        return -1;
     }
     queue.pending = false;
     // Also when the exit takes what a failed saver left.

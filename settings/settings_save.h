@@ -23,8 +23,9 @@ bool QueueSave(SaveQueue& queue, const RemapSettings& settings);
 bool QueueSaveText(SaveQueue& queue, const char* text, size_t length);
 
 // A saver's turn: copies the pending text and its terminator into `out`
-// (room for them: SAVE_TEXT_CAPACITY bytes does for any), the caller being at work on it, and returns
-// its length; 0 when nothing is pending, and the saver stops being at work.
+// (room for them: SAVE_TEXT_CAPACITY bytes does for any), the caller being
+// at work on it, and returns its length, which may be 0 (an empty list);
+// -1 when nothing is pending, and the saver stops being at work.
 int TakeSave(SaveQueue& queue, char* out);
 
 // The saver could not write what it took: unless newer switches are pending

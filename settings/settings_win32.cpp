@@ -138,7 +138,7 @@ void SaveQueued(BackgroundFile& file)
         AcquireSRWLockExclusive(&file.lock);
         const int length = TakeSave(file.queue, text);
         ReleaseSRWLockExclusive(&file.lock);
-        if (length == 0) {
+        if (length < 0) {
             return;
         }
         if (!WriteSettingsText(file.path, text, static_cast<DWORD>(length))) {

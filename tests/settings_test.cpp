@@ -254,7 +254,7 @@ TEST(SaveQueue, OneSaverAndTheNewestSwitchesWin)
     EXPECT_EQ(TakeSave(queue, text), 63);
     FormatSettings(WithFlags("1101"), expected);
     EXPECT_STREQ(text, expected);
-    EXPECT_EQ(TakeSave(queue, text), 0) << "nothing left: the saver stops";
+    EXPECT_EQ(TakeSave(queue, text), -1) << "nothing left: the saver stops";
     EXPECT_TRUE(QueueSave(queue, WithFlags("0000"))) << "the next click starts a saver again";
     // A write that fails: the saver stops, the switches stay pending for the
     // exit, or give way to those of the next click, which starts a saver.
@@ -266,6 +266,8 @@ TEST(SaveQueue, OneSaverAndTheNewestSwitchesWin)
     EXPECT_TRUE(QueueSave(queue, WithFlags("0011")));
     EXPECT_EQ(TakeSave(queue, text), 63);
     EXPECT_STREQ(text, (FormatSettings(WithFlags("0011"), expected), expected));
+    EXPECT_FALSE(QueueSaveText(queue, "", 0)) << "the list emptied while it writes";
+    EXPECT_EQ(TakeSave(queue, text), 0) << "an empty list is a text to write too";
 }
 
 TEST(ExcludeList, ReadFindChangeAndTheTextWritten)

@@ -46,7 +46,7 @@ KEYCODES = {
     "semicolon": 47, "apostrophe": 48, "backslash": 51,
     "z": 52, "x": 53, "c": 54, "v": 55, "b": 56, "n": 57, "m": 58, "comma": 59, "period": 60, "slash": 61,
     "lshift": 50, "rshift": 62, "lctrl": 37, "rctrl": 105, "lalt": 64, "ralt": 108,
-    "space": 65, "caps": 66, "f12": 96, "tab": 23, "escape": 9,
+    "space": 65, "caps": 66, "f12": 96, "tab": 23, "escape": 9, "delete": 119,
 }
 PUNCTUATION = {"`": "grave", "-": "minus", "=": "equal", "[": "lbracket", "]": "rbracket", ";": "semicolon",
                "'": "apostrophe", "\\": "backslash", ",": "comma", ".": "period", "/": "slash", " ": "space"}
@@ -1140,19 +1140,28 @@ def exclude(s):
     text = b"\xef\xbb\xbf# left alone\r\nmstsc.exe\r\n\r\n  KEY_PROBE.EXE\r\n"
     with open(path, "wb") as out:
         out.write(text)
-    s.launch(setting_text(swap=1))
-    s.screenshot("settings-window-exclude.png")
-    v = s.keys("lalt+ c lalt-")
-    expect((v.injected(), "syschar 99" in v.app()), ([], True), "the probe left alone: keys pass untouched", v)
-    menu = open_tray_menu(s, s.main_window()[0].hwnd)
-    s.display.screenshot(os.path.join(s.out, "tray-menu-exclude.png"),
-                         "%dx%d+%d+%d" % (menu.right - menu.left, menu.bottom - menu.top, menu.left, menu.top))
-    expect(open(path, "rb").read(), text, "the hand-written list is left as it is until it changes")
-    s.send("e")
-    wait_for(lambda: open(path, "rb").read() == b"mstsc.exe\n", 10, "E to take the probe off the list")
-    s.focus_probe()
-    v = s.keys("lalt+ c lalt-")
-    expect_true("char 3" in v.app(), "off the list: Alt is Ctrl again", v)
+    try:
+        s.launch(setting_text(swap=1))
+        s.screenshot("settings-window-exclude.png")
+        v = s.keys("lalt+ c lalt-")
+        expect((v.injected(), "syschar 99" in v.app()), ([], True), "the probe left alone: keys pass untouched", v)
+        menu = open_tray_menu(s, s.main_window()[0].hwnd)
+        s.display.screenshot(os.path.join(s.out, "tray-menu-exclude.png"),
+                             "%dx%d+%d+%d" % (menu.right - menu.left, menu.bottom - menu.top, menu.left, menu.top))
+        expect(open(path, "rb").read(), text, "the hand-written list is left as it is until it changes")
+        s.send("e")
+        wait_for(lambda: open(path, "rb").read() == b"mstsc.exe\n", 10, "E to take the probe off the list")
+        s.focus_probe()
+        v = s.keys("lalt+ c lalt-")
+        expect_true("char 3" in v.app(), "off the list: Alt is Ctrl again", v)
+        s.post(s.main_window()[0].hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP)
+        expect_focus(s, 1, "the first box once the tray icon shows the window")
+        s.send("tab tab tab tab tab")
+        expect_focus(s, "ListBox", "the list of applications after the startup box")
+        s.send("delete")
+        wait_for(lambda: open(path, "rb").read() == b"", 10, "Delete on the list to remove the last name")
+    finally:
+        os.remove(path)
 
 
 def expect_focus(s, wanted, what):
