@@ -1,5 +1,7 @@
 #include "app/dispatch.h"
 
+#include <cwchar>
+
 CommandAction DecideCommand(uint32_t id, intptr_t check_state)
 {
     const bool checked = check_state == BST_CHECKED;
@@ -16,8 +18,16 @@ CommandAction DecideCommand(uint32_t id, intptr_t check_state)
         return CommandDestroy;
     case IDM_SETTINGS:
         return CommandShow;
+    case IDM_PAUSE:
+        return CommandPause;
+    case IDM_EXCLUDE:
+        return CommandExclude;
+    case IDC_EXCLUDE_REMOVE:
+        return CommandRemoveExcluded;
+    case IDC_EXCLUDE_LIST:
+        return CommandListSelection;
     default:
-        return CommandNothing;
+        return MenuItemBox(id) < OPTION_BOX_COUNT ? CommandToggleBox : CommandNothing;
     }
 }
 
@@ -35,6 +45,127 @@ int32_t* OptionSwitch(RemapSettings& settings, uint32_t id)
     default:
         return nullptr;
     }
+}
+
+uint32_t MenuItemBox(uint32_t id)
+{
+    return id >= IDM_OPTION_FIRST && id < IDM_OPTION_FIRST + IDC_STARTUP ? id - IDM_OPTION_FIRST : OPTION_BOX_COUNT;
+}
+
+uint32_t LayOutTrayMenu(const TrayMenuState& state, TrayMenuItem* items)
+{
+    uint32_t count = 0;
+    // The window's rows: boxes 1, 2, 3, then 0.
+    const RemapSettings& settings = *state.settings;
+    const int32_t on[] = {settings.capslock_to_ctrl, settings.send_lang, settings.use_dvorak,
+                          settings.swap_alt_for_ctrl};
+    for (uint32_t row = 0; row < 4; ++row) {
+        items[count++] = {IDM_OPTION_FIRST + (row < 3 ? row + 1 : IDC_SWAP_ALT_CTRL), on[row] != 0};
+    }
+    items[count++] = {0, false};
+    items[count++] = {IDM_PAUSE, state.paused};
+    if (state.has_application) {
+        items[count++] = {IDM_EXCLUDE, state.listed};
+    }
+    items[count++] = {0, false};
+    items[count++] = {IDM_SETTINGS, false};
+    items[count++] = {IDM_EXIT, false};
+    return count;
+}
+
+const wchar_t* TrayMenuText(uint32_t id)
+{
+    switch (id) {
+    case IDM_OPTION_FIRST + IDC_CAPSLOCK_TO_CTRL:
+        return L"CapsLockキーをCtrlキーに置き換える(&C)";
+    case IDM_OPTION_FIRST + IDC_SEND_LANG:
+        return L"Altキーを単体で押してIMEを切り替え(左Alt\u2192IMEオフ\u3001右Alt\u2192IMEオン)(&I)";
+    case IDM_OPTION_FIRST + IDC_USE_DVORAK:
+        return L"Dvorak配列を利用(&D)";
+    case IDM_OPTION_FIRST + IDC_SWAP_ALT_CTRL:
+        return L"AltキーとCtrlキーを入れ替える(&S)";
+    case IDM_PAUSE:
+        return L"一時停止(&P)";
+    case IDM_SETTINGS:
+        return L"設定";
+    case IDM_EXIT:
+        return L"終了";
+    default:
+        return nullptr;
+    }
+}
+
+namespace {
+
+// Appends `text` to `out` at *at, leaving room for `keep` more units and
+// the terminator of `units`; what does not fit is cut.
+void Append(wchar_t* out, uint32_t units, uint32_t* at, const wchar_t* text, uint32_t keep = 0)
+{
+    for (; *text != L'\0' && *at + keep + 1 < units; ++text) {
+        out[(*at)++] = *text;
+    }
+    out[*at] = L'\0';
+}
+
+uint32_t Units(const wchar_t* text)
+{
+    return static_cast<uint32_t>(std::wcslen(text));
+}
+
+}  // namespace
+
+void FormatExcludeItem(const wchar_t* name, wchar_t* out, uint32_t units)
+{
+    const wchar_t* const tail = L"」では使わない(&E)";
+    uint32_t at = 0;
+    Append(out, units, &at, L"「");
+    for (; *name != L'\0'; ++name) {
+        const wchar_t unit[3] = {*name, *name == L'&' ? L'&' : L'\0', L'\0'};
+        if (at + Units(unit) + Units(tail) + 1 > units) {
+            break;
+        }
+        Append(out, units, &at, unit);
+    }
+    Append(out, units, &at, tail);
+}
+
+TrayIconKind DecideTrayIcon(const TrayStatus& status)
+{
+    return status.paused ? TrayIconPaused : status.elevated_front ? TrayIconElevated : TrayIconRunning;
+}
+
+void FormatTrayTip(const wchar_t* title, const TrayStatus& status, wchar_t* out)
+{
+    wchar_t rearms[64] = L"";
+    if (status.rearms > 0) {
+        wchar_t digits[11];
+        uint32_t n = status.rearms;
+        uint32_t first = 10;
+        digits[first] = L'\0';
+        do {
+            digits[--first] = static_cast<wchar_t>(L'0' + n % 10);
+            n /= 10;
+        } while (n > 0);
+        uint32_t at = 0;
+        Append(rearms, 64, &at, L"\nキー入力の監視を ");
+        Append(rearms, 64, &at, digits + first);
+        Append(rearms, 64, &at, L" 回やり直しました。");
+    }
+    uint32_t at = 0;
+    Append(out, TRAY_TIP_UNITS, &at, title);
+    if (status.paused) {
+        Append(out, TRAY_TIP_UNITS, &at, L"\n一時停止中です。");
+    }
+    if (status.elevated_front) {
+        Append(out, TRAY_TIP_UNITS, &at, L"\n管理者のウィンドウでは働きません。");
+    }
+    if (status.left_alone != nullptr) {
+        const wchar_t* const tail = L"」では使っていません。";
+        Append(out, TRAY_TIP_UNITS, &at, L"\n「");
+        Append(out, TRAY_TIP_UNITS, &at, status.left_alone, Units(tail) + Units(rearms));
+        Append(out, TRAY_TIP_UNITS, &at, tail);
+    }
+    Append(out, TRAY_TIP_UNITS, &at, rearms);
 }
 
 TrayAction DecideTrayMessage(uintptr_t wParam, intptr_t lParam)
@@ -61,9 +192,11 @@ bool KeepTryingTrayIcon(uint32_t attempts)
     return attempts <= TRAY_RETRY_ATTEMPTS;
 }
 
-DialogKeyAction DecideDialogKey(uintptr_t vk, bool focus_on_link)
+DialogKeyAction DecideDialogKey(uintptr_t vk, bool focus_on_link, bool focus_on_list)
 {
     switch (vk) {
+    case VK_DELETE:
+        return focus_on_list ? DialogKeyRemove : DialogKeyToDialog;
     case VK_ESCAPE:
     case VK_CANCEL:
         return DialogKeyHide;

@@ -40,9 +40,12 @@
 #ifndef VK_EXECUTE
 #define VK_EXECUTE 0x2B
 #endif
+#ifndef VK_DELETE
+#define VK_DELETE 0x2E
+#endif
 
 // Child control ids, also the WM_COMMAND ids of the controls. Rows from top
-// to bottom hold 1, 2, 3, 0, 4.
+// to bottom hold 1, 2, 3, 0, 4; the applications left alone follow.
 const uint32_t IDC_SWAP_ALT_CTRL = 0;
 const uint32_t IDC_CAPSLOCK_TO_CTRL = 1;
 const uint32_t IDC_SEND_LANG = 2;
@@ -50,10 +53,16 @@ const uint32_t IDC_USE_DVORAK = 3;
 const uint32_t IDC_STARTUP = 4;
 const uint32_t IDC_EXIT = 5;
 const uint32_t OPTION_BOX_COUNT = 5;
+const uint32_t IDC_EXCLUDE_LIST = 8;
+const uint32_t IDC_EXCLUDE_REMOVE = 9;
 
-// Tray menu item ids.
+// Tray menu item ids; a switch's item is IDM_OPTION_FIRST + its box's id.
+// 0 stands for a separator.
 const uint32_t IDM_SETTINGS = 100;
 const uint32_t IDM_EXIT = 101;
+const uint32_t IDM_PAUSE = 110;
+const uint32_t IDM_EXCLUDE = 111;
+const uint32_t IDM_OPTION_FIRST = 120;
 
 // The tray icon's id and its callback message.
 const uint32_t TRAY_ICON_ID = 1000;
@@ -74,6 +83,11 @@ enum CommandAction {
     CommandDeleteShortcut,
     CommandDestroy,
     CommandShow,
+    CommandToggleBox,       // a switch's menu item: its box flips, then acts as if clicked
+    CommandPause,           // the pause flips
+    CommandExclude,         // the last application joins or leaves the list
+    CommandRemoveExcluded,  // the name selected in the list goes
+    CommandListSelection,   // the list's notice: the Remove button follows its selection
 };
 
 enum TrayAction { TrayNothing, TrayShow, TrayOpenMenu };
@@ -91,16 +105,74 @@ enum DialogKeyAction {
     DialogKeyHide,     // hide the window, as its close box does
     DialogKeyToLink,   // straight to the focused link, which opens on it
     DialogKeyDrop,
+    DialogKeyRemove,   // the name selected in the list of applications left alone goes
 };
 
 // A WM_COMMAND: `id` is the low word of wParam, `check_state` the
 // BM_GETCHECK answer of the box with that id (ignored for other ids). Only
-// BST_CHECKED counts as on; indeterminate and anything else are off.
+// BST_CHECKED counts as on; indeterminate and anything else are off. The
+// remove button's clicks remove; the list's own notices do nothing here.
 CommandAction DecideCommand(uint32_t id, intptr_t check_state);
 
 // The settings switch that option box `id` writes; null for the startup box,
 // the Exit button and every other id.
 int32_t* OptionSwitch(RemapSettings& settings, uint32_t id);
+
+// The box whose switch the tray menu's item `id` flips; OPTION_BOX_COUNT
+// for every other id.
+uint32_t MenuItemBox(uint32_t id);
+
+// What the tray menu shows when it opens.
+struct TrayMenuState {
+    const RemapSettings* settings;
+    bool paused;
+    bool has_application;  // an application window was in front before
+    bool listed;           // and it is left alone
+};
+
+struct TrayMenuItem {
+    uint32_t id;  // 0: a separator
+    bool checked;
+};
+
+const uint32_t TRAY_MENU_MAX_ITEMS = 12;
+
+// The tray menu from top to bottom into `items` (room for
+// TRAY_MENU_MAX_ITEMS); returns how many. The four switches as the window's
+// boxes show them, a separator, the pause, the last application's item when
+// there is one, a separator, Settings and Exit.
+uint32_t LayOutTrayMenu(const TrayMenuState& state, TrayMenuItem* items);
+
+// The text of menu item `id` with its access key; null for the
+// application's item, which FormatExcludeItem writes.
+const wchar_t* TrayMenuText(uint32_t id);
+
+// "「<name>」では使わない(&E)" into `out` (room for `units`, terminator
+// included), a '&' of the name doubled so that it shows as itself; a name
+// too long is cut.
+void FormatExcludeItem(const wchar_t* name, wchar_t* out, uint32_t units);
+
+// What the tray icon and its tooltip tell.
+struct TrayStatus {
+    bool paused;
+    bool elevated_front;      // a window above our integrity level is in front
+    const wchar_t* left_alone; // the application in front left alone, or null
+    uint32_t rearms;          // the hook installed anew this often
+};
+
+enum TrayIconKind { TrayIconRunning, TrayIconPaused, TrayIconElevated };
+
+// The pause wins over the administrator window: the hook is gone anyway.
+TrayIconKind DecideTrayIcon(const TrayStatus& status);
+
+// Tooltips hold this many units, terminator included.
+const uint32_t TRAY_TIP_UNITS = 128;
+
+// The tooltip into `out` (TRAY_TIP_UNITS): `title` on the first line, then
+// one line for each state that applies: paused, an administrator window in
+// front, the application in front left alone (its name cut so that the
+// line fits), the re-arms once there were any.
+void FormatTrayTip(const wchar_t* title, const TrayStatus& status, wchar_t* out);
 
 // A WM_TRAYICON callback in the version-0 form: wParam the icon id, lParam
 // the mouse message, both compared as whole words.
@@ -117,7 +189,9 @@ bool KeepTryingTrayIcon(uint32_t attempts);
 // would turn Esc and Ctrl+Break into WM_COMMAND IDCANCEL (2), Enter and
 // Execute into IDOK (1), the ids of two option boxes: none of them may reach
 // it. `vk` is the whole wParam.
-DialogKeyAction DecideDialogKey(uintptr_t vk, bool focus_on_link);
+// Delete with the focus on the list of applications left alone removes the
+// selected one.
+DialogKeyAction DecideDialogKey(uintptr_t vk, bool focus_on_link, bool focus_on_list = false);
 
 // True when the command line holds exactly one argument after the program
 // and its first five units are "/hide", compared case-sensitively; what

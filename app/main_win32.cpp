@@ -4,6 +4,7 @@
 
 #include "app/dispatch.h"
 #include "app/main_window_win32.h"
+#include "app/tray_win32.h"
 #include "res/resource.h"
 #include "settings/settings_win32.h"
 
@@ -48,7 +49,7 @@ void RegisterMainWindowClass(HINSTANCE instance)
 HWND CreateMainWindow(HINSTANCE instance)
 {
     return CreateWindowExW(0, MAIN_WINDOW_CLASS, PROGRAM_TITLE, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 440,
-                           240, NULL, NULL, instance, NULL);
+                           325, NULL, NULL, instance, NULL);
 }
 
 void RunMessageLoop(HWND window)
@@ -93,7 +94,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     active_settings = SettingsFileKnown ? settings : &stand_in;
     if (SettingsFileKnown) {
         LoadSettings();
+        LoadExcludeList();
     }
+    StartedHidden = hidden;
 
     // Without a window nothing could ever post the quit message.
     HWND window = CreateMainWindow(instance);

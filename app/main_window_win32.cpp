@@ -7,12 +7,13 @@
 #include "app/main_window_win32.h"
 #include "app/window_layout.h"
 
+#include "app/exclude_box_win32.h"
 #include "app/shell_win32.h"
 #include "app/tray_win32.h"
 #include "remap/engine_life.h"
 #include "remap/engine_life_win32.h"
 #include "remap/remap_options.h"
-#include "res/resource.h"
+#include "remap/remap_win32.h"
 #include "settings/settings_win32.h"
 #include "startup/startup_win32.h"
 
@@ -102,11 +103,6 @@ void CreateOptionCheckboxes(HWND window, bool in_temp_folder)
     EnableWindow(OptionCheckboxes[IDC_STARTUP], !in_temp_folder);
 }
 
-void CreateExitButton(HWND window)
-{
-    CreateChild(window, L"BUTTON", L"終了", CHILD_STYLE, 0, 0, IDC_EXIT);
-}
-
 void Place(HWND control, const LayoutRect& place)
 {
     SetWindowPos(control, NULL, place.x, place.y, place.width, place.height, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -132,6 +128,7 @@ void LayOutControls(HWND window, UINT dpi)
     SendMessageW(NoticeLink, LM_GETIDEALSIZE, static_cast<WPARAM>(NoticeMaxWidth(static_cast<int>(dpi), client.right)),
                  reinterpret_cast<LPARAM>(&notice));
     ideal.notice = {notice.cx, notice.cy};
+    MeasureExcludeControls(ideal);
 
     const WindowLayout layout = LayOutWindow(static_cast<int>(dpi), {client.right, client.bottom}, ideal);
     if (layout.client.width != client.right || layout.client.height != client.bottom) {
@@ -146,6 +143,7 @@ void LayOutControls(HWND window, UINT dpi)
     }
     Place(exit_button, layout.exit);
     Place(NoticeLink, layout.notice);
+    PlaceExcludeControls(layout);
 }
 
 // Made at its size for 96 DPI, the window takes the size for its own DPI.
@@ -169,7 +167,7 @@ BOOL CALLBACK SetUiFont(HWND child, LPARAM)
 void SetOption(UINT id, int32_t value)
 {
     *OptionSwitch(*active_settings, id) = value;
-    RemapSettings& applied = ApplyOptions(*active_settings);
+    RemapSettings& applied = ApplyOptionsInForce(*active_settings);
     if (SettingsFileKnown) {
         SaveSettingsInBackground(applied);
     }
@@ -180,9 +178,11 @@ void OnCreate(HWND window)
     UiFont = CreateCaptionFont(GetDpiForWindow(window));
     AddTray(window);
     const bool in_temp_folder = ExecutableInTempFolder();
-    // Creation order is the Tab order: boxes top to bottom, Exit, the link.
+    // Creation order is the Tab order: boxes top to bottom, the applications
+    // left alone and their Remove button, Exit, the link.
     CreateOptionCheckboxes(window, in_temp_folder);
-    CreateExitButton(window);
+    CreateExcludeControls(window, UiFont);
+    CreateChild(window, L"BUTTON", L"終了", CHILD_STYLE, 0, 0, IDC_EXIT);
     CreateNotice(window, in_temp_folder);
     ScaleToDpi(window);
     // No control takes text: the IME's text services stay off this thread,
@@ -191,11 +191,15 @@ void OnCreate(HWND window)
     PostMessageW(window, WM_START_ENGINE, 0, 0);
 }
 
+// A click on a box, a tray menu item, a button or a key of the list. A
+// switch's menu item flips its box and goes the way of a click on it.
 void OnCommand(HWND window, WPARAM wParam)
 {
     const UINT id = LOWORD(wParam);
-    const LRESULT check = id < OPTION_BOX_COUNT ? SendMessageW(OptionCheckboxes[id], BM_GETCHECK, 0, 0) : 0;
-    switch (DecideCommand(id, check)) {
+    const UINT box = id < OPTION_BOX_COUNT ? id : MenuItemBox(id);
+    const LRESULT check = box < OPTION_BOX_COUNT ? SendMessageW(OptionCheckboxes[box], BM_GETCHECK, 0, 0) : 0;
+    const CommandAction action = DecideCommand(id, check);
+    switch (action) {
     case CommandOptionOn:
         SetOption(id, 1);
         break;
@@ -213,6 +217,19 @@ void OnCommand(HWND window, WPARAM wParam)
         break;
     case CommandShow:
         ShowSettingsWindow(window);
+        break;
+    case CommandToggleBox:
+        SendMessageW(OptionCheckboxes[box], BM_SETCHECK, check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
+        OnCommand(window, box);
+        break;
+    case CommandPause:
+        PauseEngine(window, !EnginePaused());
+        ShowTrayState(window);
+        break;
+    case CommandExclude:
+    case CommandRemoveExcluded:
+    case CommandListSelection:
+        ChangeExcluded(window, action, LastApplicationName());
         break;
     case CommandNothing:
         break;
@@ -255,6 +272,7 @@ void OnClose(HWND window)
 {
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
+    ShowTrayBalloon(window);
 }
 
 // Each part stops in its own order; the engine first, while the tray icon
@@ -334,6 +352,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
         OnTimer(window, wParam);
         break;
+    case WM_FOREGROUND_CHANGED:
+        ShowTrayState(window);
+        break;
     case WM_SETFOCUS:
         OnSetFocus();
         break;
@@ -359,13 +380,16 @@ bool IsSettingsDialogMessage(HWND window, MSG* message)
         return false;
     }
     if (message->message == WM_KEYDOWN) {
-        switch (DecideDialogKey(message->wParam, GetFocus() == NoticeLink)) {
+        switch (DecideDialogKey(message->wParam, GetFocus() == NoticeLink, IsExcludeList(GetFocus()))) {
         case DialogKeyHide:
             SendMessageW(window, WM_CLOSE, 0, 0);
             return true;
         case DialogKeyToLink:
             return false;
         case DialogKeyDrop:
+            return true;
+        case DialogKeyRemove:
+            SendMessageW(window, WM_COMMAND, IDC_EXCLUDE_REMOVE, 0);
             return true;
         case DialogKeyToDialog:
             break;

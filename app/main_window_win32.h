@@ -25,8 +25,10 @@ extern bool SettingsFileKnown;
 // given goes to the first box; closing hides; session and power changes
 // reset the engine (and re-arm its hook after an unlock or a resume, or when
 // raw keyboard input shows that Windows stopped calling it, which the tray
-// tooltip counts); switch clicks are saved on a worker; the startup box
-// follows its worker's report; WM_DESTROY releases what the engine holds,
+// tooltip counts); switch clicks and their tray menu items are applied as
+// one and saved on a worker; the tray menu pauses and leaves applications
+// alone, which the window's list shows and removes; the icon follows each
+// foreground change; the startup box follows its worker's report; WM_DESTROY releases what the engine holds,
 // stops it, waits (bounded) for the workers and posts the quit message.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -39,5 +41,6 @@ void ShowSettingsWindow(HWND window);
 // the settings window or one of its controls and has been handled (Tab and
 // Shift+Tab move the focus, Space presses the focused control, Esc hides
 // the window); false for every other message, which the caller dispatches.
-// Enter reaches nothing but a focused link, which opens on it.
+// Enter reaches nothing but a focused link, which opens on it; Delete on
+// the list of applications left alone removes the selected one.
 bool IsSettingsDialogMessage(HWND window, MSG* message);

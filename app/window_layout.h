@@ -27,6 +27,8 @@ struct IdealSizes {
     LayoutSize boxes[OPTION_BOX_COUNT]; // by row, top to bottom
     int exit_height;
     LayoutSize notice;
+    LayoutSize exclude_label;
+    int remove_height;
 };
 
 struct WindowLayout {
@@ -34,6 +36,9 @@ struct WindowLayout {
     LayoutRect boxes[OPTION_BOX_COUNT]; // by row, top to bottom
     LayoutRect exit;
     LayoutRect notice;
+    LayoutRect exclude_label;
+    LayoutRect exclude_list;
+    LayoutRect remove;
 };
 
 // `value` pixels at 96 DPI in pixels at `dpi`, rounded to the nearest as
@@ -46,9 +51,11 @@ int ScaleForDpi(int value, int dpi);
 int NoticeMaxWidth(int dpi, int client_width);
 
 // The window's layout at 96 DPI with every number scaled to `dpi`: boxes at
-// x 10 and rows 10, 35, 60, 85 and 110, as wide and high as their labels; the
-// Exit button at 145, 100 wide, its right edge 10 inside the client area; the
-// notice centred, 20 above the bottom edge. A control taller than its row
+// x 10 and rows 10, 35, 60, 85 and 110, as wide and high as their labels;
+// the applications' label at 140, their list 2 below it, 60 high, from
+// x 10 to 10 left of the Remove button, which is 100 wide, its right edge 10
+// inside the client area; the Exit button at 230 below it; the notice
+// centred, 20 above the bottom edge. A control taller than its row
 // pushes the ones below it down; the client area grows until every control
 // lies inside it and none overlaps another. The notice is measured for at
 // most NoticeMaxWidth. Given today's ideal sizes at 96 DPI nothing

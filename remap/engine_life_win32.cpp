@@ -137,7 +137,7 @@ void OnEngineEvent(HWND window, EngineAction action)
     if (!RawKeyboardWatched) {
         WatchRawInput(window);
     }
-    if (action == EngineNothing) {
+    if (action == EngineNothing || RemapHold.paused) {
         return;
     }
     // The new hook first: with the old one dead, the releases the reset
@@ -151,6 +151,10 @@ void OnEngineEvent(HWND window, EngineAction action)
 
 bool OnHookWatchTimer(HWND window)
 {
+    if (RemapHold.paused) {
+        KillTimer(window, HOOK_WATCH_TIMER_ID);
+        return false;
+    }
     switch (WatchTimerFired(KeyboardHookWatch, KeyboardHookTime, ForegroundElevated())) {
     case HookWatchRearm:
         KillTimer(window, HOOK_WATCH_TIMER_ID);
@@ -176,9 +180,9 @@ void StartEngine(HWND window)
     WatchSessionChanges(window);
     AltTapInit();
     // Options before the hook, so that no event is judged under other ones.
-    ApplyOptions(*active_settings);
+    ApplyOptionsInForce(*active_settings);
     InstallKeyboardHook();
-    WatchForeground();
+    WatchForeground(window);
     WatchRawInput(window);
 }
 
@@ -188,7 +192,7 @@ void StartEngine(HWND window)
 void EngineRawInput(HWND window, WPARAM wParam, LPARAM lParam)
 {
     const uint32_t time = static_cast<uint32_t>(GetMessageTime());
-    if (IsRawKeyboardEvent(lParam, time) &&
+    if (IsRawKeyboardEvent(lParam, time) && !RemapHold.paused &&
         WatchRawKey(KeyboardHookWatch, time, GET_RAWINPUT_CODE_WPARAM(wParam), KeyboardHookTime, GetTickCount(),
                     ForegroundElevated()) == HookWatchArm &&
         SetTimer(window, HOOK_WATCH_TIMER_ID, HookWatchPeriod(KeyboardHookWatch, KeyboardHookTime), NULL) == 0) {
@@ -240,6 +244,31 @@ void StopEngine(HWND window)
     RemoveKeyboardHook();
     // The hook is gone: the thread may wait now.
     StopWatchingSession(window);
+}
+
+void PauseEngine(HWND window, bool pause)
+{
+    if (pause == RemapHold.paused) {
+        return;
+    }
+    if (pause) {
+        KillTimer(window, HOOK_WATCH_TIMER_ID);
+        KeyboardHookWatch.armed = false;
+        ResetEngine();
+        RemapHold.paused = true;
+        ApplyOptionsInForce(*active_settings);
+        WatchMouse(false);
+        RemoveKeyboardHook();
+        return;
+    }
+    RemapHold.paused = false;
+    ApplyOptionsInForce(*active_settings);
+    EngineRearm(window);
+}
+
+bool EnginePaused()
+{
+    return RemapHold.paused;
 }
 
 uint32_t EngineRearmCount()

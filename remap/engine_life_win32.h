@@ -46,5 +46,14 @@ void EngineSessionServiceReady(HWND window);
 // gone, that call may wait).
 void StopEngine(HWND window);
 
+// The tray's pause: lets go of every key the engine holds while the hook
+// still sees their releases, puts every switch out of force (so that a
+// reset while paused switches no lock), then removes the keyboard hook and
+// any mouse hook; the watchdog stays quiet and session and power changes
+// install nothing until the resume, which puts the switches back in force
+// and installs the hook again as a re-arm does. Not saved: every start runs.
+void PauseEngine(HWND window, bool pause);
+bool EnginePaused();
+
 // How often in this run the watchdog installed the hook anew.
 uint32_t EngineRearmCount();

@@ -73,6 +73,18 @@ RemapSettings& ApplyOptions(RemapSettings& settings)
     return settings;
 }
 
+OptionsHold RemapHold;
+
+RemapSettings& ApplyOptionsInForce(RemapSettings& settings)
+{
+    if (RemapHold.paused || RemapHold.left_alone) {
+        RemapSettings off{};
+        ApplyOptions(off);
+        return settings;
+    }
+    return ApplyOptions(settings);
+}
+
 void ResetEngine()
 {
     AltTapSettle(!foreground_elevated);

@@ -29,6 +29,22 @@ extern RemapOptionWords RemapOptions;
 // Returns the record it was given, for the caller to save.
 RemapSettings& ApplyOptions(RemapSettings& settings);
 
+// Why the switches are out of force though set: the engine paused from the
+// tray, or a window of an application left alone in front. Set by the
+// window's thread, which then calls ApplyOptionsInForce.
+struct OptionsHold {
+    bool paused;
+    bool left_alone;
+};
+
+extern OptionsHold RemapHold;
+
+// ApplyOptions of `settings`, or of every switch off while RemapHold holds
+// either way: keys held across the change go on as they were pressed, a
+// pending tap settles, as at a switch change. Returns the record, unchanged,
+// for the caller to save.
+RemapSettings& ApplyOptionsInForce(RemapSettings& settings);
+
 // Returns the engine to rest, for when key events may have happened that it
 // did not judge (exit, a lock or unlock, a resume, a desktop switch, the
 // focus back from a window the hook cannot see, a hook installed anew):

@@ -4,7 +4,14 @@
 
 bool QueueSave(SaveQueue& queue, const RemapSettings& settings)
 {
-    FormatSettings(settings, queue.text);
+    char text[SETTINGS_TEXT_CAPACITY];
+    return QueueSaveText(queue, text, static_cast<size_t>(FormatSettings(settings, text)));
+}
+
+bool QueueSaveText(SaveQueue& queue, const char* text, size_t length)
+{
+    std::memcpy(queue.text, text, length);
+    queue.text[length] = '\0';
     queue.pending = true;
     const bool start = !queue.saving;
     queue.saving = true;
@@ -15,13 +22,14 @@ int TakeSave(SaveQueue& queue, char* out)
 {
     if (!queue.pending) {
         queue.saving = false;
-        return 0;
+        return -1;
     }
     queue.pending = false;
     // Also when the exit takes what a failed saver left.
     queue.saving = true;
-    std::memcpy(out, queue.text, SETTINGS_TEXT_CAPACITY);
-    return static_cast<int>(std::strlen(out));
+    const size_t length = std::strlen(queue.text);
+    std::memcpy(out, queue.text, length + 1);
+    return static_cast<int>(length);
 }
 
 void SaveFailed(SaveQueue& queue)

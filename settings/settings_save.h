@@ -1,12 +1,15 @@
-// Which save of the `setting` file comes next, when saves run on a worker:
-// one saver at a time, and the latest switches win. The caller holds a lock
+// Which save of a file (`setting`, `exclude`) comes next, when saves run on
+// a worker: one saver at a time, and the latest text wins. The caller holds a lock
 // around each call; the writing itself happens outside it.
 #pragma once
 
 #include "settings/settings_text.h"
 
+// Room for the longest text a queue takes, and its terminator.
+const size_t SAVE_TEXT_CAPACITY = 8192;
+
 struct SaveQueue {
-    char text[SETTINGS_TEXT_CAPACITY];  // the newest switches, as the file is to hold them
+    char text[SAVE_TEXT_CAPACITY];  // the newest text, as the file is to hold it
     bool pending;                       // asked for, not yet taken by a saver
     bool saving;                        // a saver is at work
 };
@@ -16,9 +19,13 @@ struct SaveQueue {
 // it fail to).
 bool QueueSave(SaveQueue& queue, const RemapSettings& settings);
 
-// A saver's turn: copies the pending text into `out` (room for
-// SETTINGS_TEXT_CAPACITY bytes), the caller being at work on it, and returns
-// its length; 0 when nothing is pending, and the saver stops being at work.
+// As QueueSave, for a text of `length` bytes (less than SAVE_TEXT_CAPACITY).
+bool QueueSaveText(SaveQueue& queue, const char* text, size_t length);
+
+// A saver's turn: copies the pending text and its terminator into `out`
+// (room for them: SAVE_TEXT_CAPACITY bytes does for any), the caller being
+// at work on it, and returns its length, which may be 0 (an empty list);
+// -1 when nothing is pending, and the saver stops being at work.
 int TakeSave(SaveQueue& queue, char* out);
 
 // The saver could not write what it took: unless newer switches are pending

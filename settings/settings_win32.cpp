@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "settings/exclude_list.h"
 #include "settings/settings_save.h"
 #include "settings/settings_text.h"
 
@@ -113,41 +114,124 @@ bool WriteSettingsText(const wchar_t* file_path, const char* text, DWORD length)
            (attributes == INVALID_FILE_ATTRIBUTES && WriteNewFile(file_path, text, length));
 }
 
-// The background saves: the queue under its lock, the file they go to (a
-// copy of the record's path, fixed for the run, which a saver still at work
-// when the exit stops waiting for it may use after the record is gone) and
-// the newest saver thread.
-SRWLOCK SaveLock = SRWLOCK_INIT;
-SaveQueue Saves;
-wchar_t* SavePath;
-HANDLE SaverThread;
+// A file saved in the background: the queue under its lock, the file it
+// goes to (a copy of the path, fixed for the run, which a saver still at
+// work when the exit stops waiting for it may use after the record is gone)
+// and the newest saver thread.
+struct BackgroundFile {
+    SRWLOCK lock;
+    SaveQueue queue;
+    wchar_t* path;
+    HANDLE thread;
+};
 
-// Writes the pending switches until none are left or a write fails, which
-// leaves them pending; the writing is outside the lock, so a click never
+BackgroundFile SettingFile = {SRWLOCK_INIT, {}, NULL, NULL};
+BackgroundFile ExcludeFile = {SRWLOCK_INIT, {}, NULL, NULL};
+
+// Writes the pending text until none is left or a write fails, which
+// leaves it pending; the writing is outside the lock, so a click never
 // waits for a disk.
-void SaveQueued()
+void SaveQueued(BackgroundFile& file)
 {
-    char text[SETTINGS_TEXT_CAPACITY];
+    char text[SAVE_TEXT_CAPACITY];
     for (;;) {
-        AcquireSRWLockExclusive(&SaveLock);
-        const int length = TakeSave(Saves, text);
-        ReleaseSRWLockExclusive(&SaveLock);
-        if (length == 0) {
+        AcquireSRWLockExclusive(&file.lock);
+        const int length = TakeSave(file.queue, text);
+        ReleaseSRWLockExclusive(&file.lock);
+        if (length < 0) {
             return;
         }
-        if (!WriteSettingsText(SavePath, text, static_cast<DWORD>(length))) {
-            AcquireSRWLockExclusive(&SaveLock);
-            SaveFailed(Saves);
-            ReleaseSRWLockExclusive(&SaveLock);
+        if (!WriteSettingsText(file.path, text, static_cast<DWORD>(length))) {
+            AcquireSRWLockExclusive(&file.lock);
+            SaveFailed(file.queue);
+            ReleaseSRWLockExclusive(&file.lock);
             return;
         }
     }
 }
 
-DWORD WINAPI SaverThreadProc(void*)
+DWORD WINAPI SaverThreadProc(void* file)
 {
-    SaveQueued();
+    SaveQueued(*static_cast<BackgroundFile*>(file));
     return 0;
+}
+
+// The path, once, for the savers; false when there is no room for it.
+bool KeepPath(BackgroundFile& file, const wchar_t* path)
+{
+    if (file.path == NULL) {
+        const size_t units = std::wcslen(path) + 1;
+        file.path = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
+        if (file.path == NULL) {
+            return false;
+        }
+        std::wmemcpy(file.path, path, units);
+    }
+    return true;
+}
+
+// A saver for `file` when QueueSave asked for one.
+void StartSaver(BackgroundFile& file, bool start)
+{
+    if (!start) {
+        return;
+    }
+    // The saver before it has taken its last save: only its handle is left.
+    if (file.thread != NULL) {
+        CloseHandle(file.thread);
+    }
+    file.thread = CreateThread(NULL, 0, SaverThreadProc, &file, 0, NULL);
+    if (file.thread == NULL) {
+        // The save stays pending for the next click or the exit.
+        AcquireSRWLockExclusive(&file.lock);
+        file.queue.saving = false;
+        ReleaseSRWLockExclusive(&file.lock);
+    }
+}
+
+void FinishSave(BackgroundFile& file, DWORD wait_ms)
+{
+    if (file.thread != NULL) {
+        // A saver still at work on a dead drive is left to the process's end:
+        // the file it replaces stays whole until its rename.
+        if (WaitForSingleObject(file.thread, wait_ms) != WAIT_OBJECT_0) {
+            return;
+        }
+        CloseHandle(file.thread);
+        file.thread = NULL;
+    }
+    if (file.path != NULL) {
+        SaveQueued(file);
+    }
+}
+
+// The `exclude` file beside `setting`: the names have the same length.
+void FormatExcludePath(wchar_t* out, const wchar_t* setting_path, size_t units)
+{
+    std::wmemcpy(out, setting_path, units);
+    std::wmemcpy(out + units - 8, L"exclude", 8);
+}
+
+// The whole of a file of at most `limit` bytes, newly allocated on the
+// process heap and terminated, into *text; its length in *length. False
+// when it cannot be read now.
+bool ReadWholeFile(HANDLE file, uint32_t limit, char** text, DWORD* length)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) {
+        return false;
+    }
+    const DWORD wanted = size.QuadPart > limit ? limit : static_cast<DWORD>(size.QuadPart);
+    *text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, wanted + 1));
+    if (*text == NULL) {
+        return false;
+    }
+    if (!ReadFile(file, *text, wanted, length, NULL)) {
+        HeapFree(GetProcessHeap(), 0, *text);
+        return false;
+    }
+    (*text)[*length] = '\0';
+    return true;
 }
 
 SettingsLoad ReadSettingsFile(HANDLE file, RemapSettings& settings)
@@ -161,18 +245,13 @@ SettingsLoad ReadSettingsFile(HANDLE file, RemapSettings& settings)
     if (size.QuadPart > SETTINGS_FILE_LIMIT || size.QuadPart == 0) {
         return SettingsUnusable;
     }
-    HANDLE heap = GetProcessHeap();
-    char* text = static_cast<char*>(HeapAlloc(heap, 0, static_cast<SIZE_T>(size.QuadPart) + 1));
-    if (text == NULL) {
+    char* text = NULL;
+    DWORD count = 0;
+    if (!ReadWholeFile(file, SETTINGS_FILE_LIMIT, &text, &count)) {
         return SettingsUnreadable;
     }
-    SettingsLoad load = SettingsUnreadable;
-    DWORD count = 0;
-    if (ReadFile(file, text, static_cast<DWORD>(size.QuadPart), &count, NULL)) {
-        text[count] = '\0';
-        load = ScanSettings(settings, text) ? SettingsRead : SettingsUnusable;
-    }
-    HeapFree(heap, 0, text);
+    const SettingsLoad load = ScanSettings(settings, text) ? SettingsRead : SettingsUnusable;
+    HeapFree(GetProcessHeap(), 0, text);
     return load;
 }
 
@@ -265,46 +344,56 @@ bool SaveSettings(RemapSettings& settings)
 
 void SaveSettingsInBackground(const RemapSettings& settings)
 {
-    if (settings.file_path[0] == L'\0') {
+    if (settings.file_path[0] == L'\0' || !KeepPath(SettingFile, settings.file_path)) {
         return;
     }
-    if (SavePath == NULL) {
-        const size_t units = std::wcslen(settings.file_path) + 1;
-        SavePath = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
-        if (SavePath == NULL) {
-            return;
-        }
-        std::wmemcpy(SavePath, settings.file_path, units);
-    }
-    AcquireSRWLockExclusive(&SaveLock);
-    const bool start = QueueSave(Saves, settings);
-    ReleaseSRWLockExclusive(&SaveLock);
-    if (!start) {
-        return;
-    }
-    // The saver before it has taken its last save: only its handle is left.
-    if (SaverThread != NULL) {
-        CloseHandle(SaverThread);
-    }
-    SaverThread = CreateThread(NULL, 0, SaverThreadProc, NULL, 0, NULL);
-    if (SaverThread == NULL) {
-        // The save stays pending for the next click or the exit.
-        AcquireSRWLockExclusive(&SaveLock);
-        Saves.saving = false;
-        ReleaseSRWLockExclusive(&SaveLock);
-    }
+    AcquireSRWLockExclusive(&SettingFile.lock);
+    const bool start = QueueSave(SettingFile.queue, settings);
+    ReleaseSRWLockExclusive(&SettingFile.lock);
+    StartSaver(SettingFile, start);
 }
 
 void FinishSettingsSave(DWORD wait_ms)
 {
-    if (SaverThread != NULL) {
-        // A saver still at work on a dead drive is left to the process's end:
-        // the file it replaces stays whole until its rename.
-        if (WaitForSingleObject(SaverThread, wait_ms) != WAIT_OBJECT_0) {
-            return;
-        }
-        CloseHandle(SaverThread);
-        SaverThread = NULL;
+    FinishSave(SettingFile, wait_ms);
+    FinishSave(ExcludeFile, wait_ms);
+}
+
+void LoadExcludeList()
+{
+    const RemapSettings* settings = active_settings;
+    if (settings == NULL || settings->file_path[0] == L'\0') {
+        return;
     }
-    SaveQueued();
+    const size_t units = std::wcslen(settings->file_path) + 1;
+    wchar_t* path = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
+    if (path == NULL) {
+        return;
+    }
+    FormatExcludePath(path, settings->file_path, units);
+    KeepPath(ExcludeFile, path);
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HeapFree(GetProcessHeap(), 0, path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    char* text = NULL;
+    DWORD length = 0;
+    if (ReadWholeFile(file, EXCLUDE_FILE_LIMIT, &text, &length)) {
+        ReadExcludeList(excluded_apps, text, length);
+        HeapFree(GetProcessHeap(), 0, text);
+    }
+    CloseHandle(file);
+}
+
+void SaveExcludeListInBackground()
+{
+    if (ExcludeFile.path == NULL) {
+        return;
+    }
+    AcquireSRWLockExclusive(&ExcludeFile.lock);
+    const bool start = QueueSaveText(ExcludeFile.queue, excluded_apps.names, excluded_apps.used);
+    ReleaseSRWLockExclusive(&ExcludeFile.lock);
+    StartSaver(ExcludeFile, start);
 }

@@ -40,8 +40,19 @@ bool SaveSettings(RemapSettings& settings);
 // keeps its own copy of the path. Nothing while file_path is empty.
 void SaveSettingsInBackground(const RemapSettings& settings);
 
-// For the exit: waits up to `wait_ms` for a saver at work, then writes on the
-// calling thread what is still pending (no saver could be started, or the
+// Reads the `exclude` file beside `setting` into excluded_apps, once, at
+// start (up to EXCLUDE_FILE_LIMIT bytes). A missing or unreadable file is an
+// empty list, and the file is left as it is: it is written only when the
+// user changes the list. Nothing while the record has no file.
+void LoadExcludeList();
+
+// Writes excluded_apps to the `exclude` file as SaveSettingsInBackground
+// writes `setting`: on a worker, through "exclude.tmp" and a rename, the
+// newest list winning. Nothing when LoadExcludeList found no folder.
+void SaveExcludeListInBackground();
+
+// For the exit: waits up to `wait_ms` for each file's saver at work, then
+// writes on the calling thread what is still pending (no saver could be started, or the
 // last save failed), once. What cannot be written then is lost: the file
 // keeps the switches of the last save that succeeded; so is a save still at
 // work when the wait ends, which the end of the process cuts off before its

@@ -28,6 +28,75 @@ TEST(DecideCommand, StartupBoxExitAndMenuItems)
         EXPECT_EQ(DecideCommand(IDC_EXIT, state), CommandDestroy);
         EXPECT_EQ(DecideCommand(IDM_EXIT, state), CommandDestroy);
         EXPECT_EQ(DecideCommand(IDM_SETTINGS, state), CommandShow);
+        EXPECT_EQ(DecideCommand(IDM_PAUSE, state), CommandPause);
+        EXPECT_EQ(DecideCommand(IDM_EXCLUDE, state), CommandExclude);
+        EXPECT_EQ(DecideCommand(IDC_EXCLUDE_REMOVE, state), CommandRemoveExcluded);
+        EXPECT_EQ(DecideCommand(IDC_EXCLUDE_LIST, state), CommandListSelection);
+    }
+    // A switch's menu item goes the way of its box; no item for the startup box.
+    for (uint32_t id = IDM_OPTION_FIRST - 1; id <= IDM_OPTION_FIRST + OPTION_BOX_COUNT; ++id) {
+        const bool item = id >= IDM_OPTION_FIRST && id < IDM_OPTION_FIRST + IDC_STARTUP;
+        EXPECT_EQ(MenuItemBox(id), item ? id - IDM_OPTION_FIRST : OPTION_BOX_COUNT) << id;
+        EXPECT_EQ(DecideCommand(id, 1), item ? CommandToggleBox : CommandNothing) << id;
+    }
+}
+
+TEST(TrayMenu, ItemsChecksTextsAndTooltip)
+{
+    // Switches "csld" as the record holds them, paused, an application, listed;
+    // then the items, "-" a separator, "*" checked.
+    struct Case {
+        const char* switches;
+        bool paused, application, listed;
+        const char* items;
+    };
+    const Case cases[] = {
+        {"", false, false, false, "121 122 123 120 - 110 - 100 101"},
+        {"cd", true, true, false, "121* 122 123* 120 - 110* 111 - 100 101"},
+        {"sl", false, true, true, "121 122* 123 120* - 110 111* - 100 101"},
+    };
+    for (const Case& c : cases) {
+        RemapSettings settings{};
+        for (const char* on = c.switches; *on != '\0'; ++on) {
+            *OptionSwitch(settings, *on == 'c' ? IDC_CAPSLOCK_TO_CTRL : *on == 's' ? IDC_SWAP_ALT_CTRL
+                                    : *on == 'l' ? IDC_SEND_LANG : IDC_USE_DVORAK) = 1;
+        }
+        TrayMenuItem items[TRAY_MENU_MAX_ITEMS];
+        const uint32_t count = LayOutTrayMenu({&settings, c.paused, c.application, c.listed}, items);
+        std::string shown;
+        for (uint32_t i = 0; i < count; ++i) {
+            shown += (i > 0 ? " " : "") + (items[i].id == 0 ? "-" : std::to_string(items[i].id)) +
+                     (items[i].checked ? "*" : "");
+            EXPECT_TRUE(items[i].id == 0 || items[i].id == IDM_EXCLUDE || TrayMenuText(items[i].id) != nullptr);
+        }
+        EXPECT_EQ(shown, c.items);
+    }
+    EXPECT_EQ(std::wstring(TrayMenuText(IDM_PAUSE)), L"一時停止(&P)");
+    wchar_t text[40];
+    FormatExcludeItem(L"AT&T.exe", text, 40);
+    EXPECT_EQ(std::wstring(text), L"「AT&&T.exe」では使わない(&E)") << "the name's & shows as itself";
+    FormatExcludeItem(L"a-very-long-name.exe", text, 24);
+    EXPECT_EQ(std::wstring(text), L"「a-very-long」では使わない(&E)") << "a long name is cut, the item whole";
+
+    struct TipCase {
+        TrayStatus status;
+        const wchar_t* tip;
+        TrayIconKind icon;
+    };
+    const std::wstring long_name(200, L'x');
+    const TipCase tips[] = {
+        {{false, false, nullptr, 0}, L"Lumbrix 0.5", TrayIconRunning},
+        {{true, true, L"mstsc.exe", 12}, L"Lumbrix 0.5\n一時停止中です。\n管理者のウィンドウでは働きません。\n「mstsc.exe」では使っていません。\nキー入力の監視を 12 回やり直しました。", TrayIconPaused},
+        {{false, true, nullptr, 0}, L"Lumbrix 0.5\n管理者のウィンドウでは働きません。", TrayIconElevated},
+        {{false, false, long_name.c_str(), 4294967295u}, nullptr, TrayIconRunning},
+    };
+    for (const TipCase& c : tips) {
+        wchar_t tip[TRAY_TIP_UNITS];
+        FormatTrayTip(L"Lumbrix 0.5", c.status, tip);
+        const std::wstring expected = c.tip != nullptr ? c.tip
+            : L"Lumbrix 0.5\n「" + long_name.substr(0, 127 - 13 - 11 - 30) + L"」では使っていません。\nキー入力の監視を 4294967295 回やり直しました。";
+        EXPECT_EQ(std::wstring(tip), expected) << "a name too long is cut so that every line fits";
+        EXPECT_EQ(DecideTrayIcon(c.status), c.icon);
     }
 }
 
@@ -254,38 +323,52 @@ TEST(DecideDialogKey, EnterAndEscNeverReachTheDialogManager)
             EXPECT_EQ(DecideDialogKey(keys[i], link), expected[i]) << keys[i] << (link ? " on the link" : "");
         }
     }
+    EXPECT_EQ(DecideDialogKey(0x2E, false, true), DialogKeyRemove) << "Delete on the list of applications";
+    EXPECT_EQ(DecideDialogKey(0x2E, false, false), DialogKeyToDialog);
+    EXPECT_EQ(DecideDialogKey(0x1B, false, true), DialogKeyHide);
 }
 
 TEST(LayOutWindow, EveryScaleInsideTheClientAreaNoneOverlapping)
 {
-    // Wine's ideal sizes in the caption font at 96 DPI; its client area is 434 by 214.
+    // Wine's ideal sizes in the caption font at 96 DPI; its client area is 434 by 299.
     const int widths[] = {229, 418, 121, 189, 138}, rows[] = {10, 35, 60, 85, 110};
     for (int dpi : {96, 120, 144, 192}) {
         for (int growth : {100, 150}) { // ideal sizes grow with the DPI, then half as fast again
             SCOPED_TRACE(testing::Message() << dpi << " DPI, ideal sizes at " << growth << " %");
             auto scaled = [&](int at_96) { return ScaleForDpi(at_96, dpi); };
             auto grown = [&](int at_96) { return scaled(at_96) * growth / 100; };
-            const LayoutSize client = {scaled(434), scaled(214)};
-            IdealSizes ideal = {{}, grown(19), {grown(270), grown(17)}};
+            const LayoutSize client = {scaled(434), scaled(299)};
+            IdealSizes ideal = {{}, grown(19), {grown(270), grown(17)}, {grown(90), grown(16)}, grown(19)};
             std::vector<int> today; // every number of the window at 96 DPI, scaled
             for (uint32_t row = 0; row < OPTION_BOX_COUNT; ++row) {
                 ideal.boxes[row] = {grown(widths[row]), grown(19)};
                 today.insert(today.end(), {scaled(10), scaled(rows[row]), grown(widths[row]), grown(19)});
             }
-            today.insert(today.end(), {client.width - scaled(110), scaled(145), scaled(100), grown(19),
+            const int list_y = scaled(140) + grown(16) + scaled(2);
+            today.insert(today.end(), {scaled(10), scaled(140), grown(90), grown(16), scaled(10), list_y,
+                                       client.width - scaled(110) - 2 * scaled(10), scaled(60),
+                                       client.width - scaled(110), scaled(230), scaled(100), grown(19),
                                        (client.width - grown(270)) / 2, client.height - scaled(20), grown(270),
-                                       grown(17), client.width, client.height});
+                                       grown(17), client.width, client.height, client.width - scaled(110), list_y,
+                                       scaled(100), grown(19)});
 
             const WindowLayout layout = LayOutWindow(dpi, client, ideal);
             std::vector<int> placed;
-            for (uint32_t i = 0; i < OPTION_BOX_COUNT + 2; ++i) {
-                const LayoutRect& a = i < OPTION_BOX_COUNT ? layout.boxes[i] : i == 5 ? layout.exit : layout.notice;
+            for (uint32_t i = 0; i < OPTION_BOX_COUNT + 4; ++i) {
+                const LayoutRect* after_boxes[] = {&layout.exclude_label, &layout.exclude_list, &layout.exit,
+                                                   &layout.notice};
+                const LayoutRect& a = i < OPTION_BOX_COUNT ? layout.boxes[i] : *after_boxes[i - OPTION_BOX_COUNT];
                 // One below the other from the top, inside the client area.
                 EXPECT_TRUE(a.x >= 0 && (i == 0 || a.y >= placed[placed.size() - 3] + placed.back()) &&
                             a.x + a.width <= layout.client.width && a.y + a.height <= layout.client.height) << i;
                 placed.insert(placed.end(), {a.x, a.y, a.width, a.height});
             }
-            placed.insert(placed.end(), {layout.client.width, layout.client.height});
+            const LayoutRect& list = layout.exclude_list;
+            const LayoutRect& remove = layout.remove;
+            EXPECT_TRUE(remove.x >= list.x + list.width && remove.y == list.y && remove.x + remove.width <=
+                        layout.client.width && remove.y + remove.height <= layout.exit.y) << "Remove beside the list";
+            placed.insert(placed.end(), {layout.client.width, layout.client.height, remove.x, remove.y, remove.width,
+                                         remove.height});
             if (growth == 100) {
                 EXPECT_EQ(placed, today) << "at 96 DPI today's numbers; nothing grows";
             }

@@ -14,19 +14,26 @@
 #include "remap/win_keys.h"
 #include "tests/fake_platform.h"
 
+namespace {
+
+RemapSettings ScriptSettings;
+
+}  // namespace
+
 void SetOptions(const char* options)
 {
-    RemapSettings settings{};
+    RemapSettings& settings = ScriptSettings;
     settings.capslock_to_ctrl = std::strchr(options, 'c') != nullptr;
     settings.swap_alt_for_ctrl = std::strchr(options, 's') != nullptr;
     settings.send_lang = std::strchr(options, 'l') != nullptr;
     settings.use_dvorak = std::strchr(options, 'd') != nullptr;
-    ApplyOptions(settings);
+    ApplyOptionsInForce(settings);
 }
 
 void StartEngine(const char* options)
 {
     ResetFakePlatform();
+    RemapHold = OptionsHold{};
     AltTapInit();
     SetOptions(options);
 }
@@ -118,6 +125,9 @@ std::string RunRemapScript(const char* options, const std::string& script)
         auto message = messages.find(verb);
         if (verb == "o") {
             SetOptions(arg.c_str());
+        } else if (verb == "alone" || verb == "mine") {
+            RemapHold.left_alone = verb == "alone";
+            ApplyOptionsInForce(ScriptSettings);
         } else if (verb == "x") {
             ResetEngine();
         } else if (verb == "burst") {

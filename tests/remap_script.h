@@ -17,6 +17,8 @@
 //   busy:MS           advance the clock, the thread too busy for timers
 //   fail              the next hold timer cannot be started
 //   o:OPTS            apply other options mid-script (letters as below)
+//   alone / mine      a window of an application left alone comes to the
+//                     front (every switch out of force) / one of another
 //   x                 the engine is reset (exit, lock, foreground change)
 //   burst             three resets back to back (an unlock's desktop switch,
 //                     session notice and hook re-armed), nothing landing

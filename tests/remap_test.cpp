@@ -94,6 +94,10 @@ TEST(BlindPeriods, ReleasesFollowPressesAndResetsMend)
         {"c", "blind d:caps u:caps sight x", "~20v ~20^ 20v 20^", "a lock switched on unseen is switched off"},
         {"c", "blind d:caps sight x u:caps", "~20v 20^ 20v 20^ =20^", "a CapsLock held at the reset is let go first"},
         {"sd", "d:q o:s u:q", "222v 222^", "a switch change leaves a replacement down until its key is let go"},
+        {"cd", "d:caps d:s alone u:s u:caps d:s u:s mine d:s u:s", "162^# 162v 162^# 79v 79^ 162^ =83v =83^ 79v 79^",
+         "an application left alone: keys held go on as pressed, later ones pass untouched, then remapped again"},
+        {"l", "d:lalt alone u:lalt t:500 d:lalt u:lalt mine d:lalt u:lalt", "=164v =164^ 26v 26^",
+         "a pending tap settles as at a switch change, Alt then passes, and taps again once another application is in front"},
     });
 }
 

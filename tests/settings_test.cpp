@@ -4,8 +4,10 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <sstream>
 #include <string>
 
+#include "settings/exclude_list.h"
 #include "settings/settings_save.h"
 #include "settings/settings_text.h"
 
@@ -252,7 +254,7 @@ TEST(SaveQueue, OneSaverAndTheNewestSwitchesWin)
     EXPECT_EQ(TakeSave(queue, text), 63);
     FormatSettings(WithFlags("1101"), expected);
     EXPECT_STREQ(text, expected);
-    EXPECT_EQ(TakeSave(queue, text), 0) << "nothing left: the saver stops";
+    EXPECT_EQ(TakeSave(queue, text), -1) << "nothing left: the saver stops";
     EXPECT_TRUE(QueueSave(queue, WithFlags("0000"))) << "the next click starts a saver again";
     // A write that fails: the saver stops, the switches stay pending for the
     // exit, or give way to those of the next click, which starts a saver.
@@ -264,4 +266,52 @@ TEST(SaveQueue, OneSaverAndTheNewestSwitchesWin)
     EXPECT_TRUE(QueueSave(queue, WithFlags("0011")));
     EXPECT_EQ(TakeSave(queue, text), 63);
     EXPECT_STREQ(text, (FormatSettings(WithFlags("0011"), expected), expected));
+    EXPECT_FALSE(QueueSaveText(queue, "", 0)) << "the list emptied while it writes";
+    EXPECT_EQ(TakeSave(queue, text), 0) << "an empty list is a text to write too";
+}
+
+TEST(ExcludeList, ReadFindChangeAndTheTextWritten)
+{
+    // A file's text; the names it yields, each with its '\n', as the file is
+    // then written; "-N" removes the name at N, "+NAME" adds; then a lookup.
+    struct Case {
+        std::string text;
+        const char* edits;
+        const char* names;
+        const char* find;
+        int32_t index;
+    };
+    const Case cases[] = {
+        {"", "", "", "a.exe", -1},
+        {"\xEF\xBB\xBFnotepad.exe\r\nmstsc.exe", "", "notepad.exe\nmstsc.exe\n", "MSTSC.EXE", 1},
+        {"a.exe\rb.exe\n\n  \t\r\n# c.exe\n  d e.exe \t\n", "", "a.exe\nb.exe\nd e.exe\n", "c.exe", -1},
+        {"A.exe\na.EXE\nb.exe", "", "A.exe\nb.exe\n", "a.exe", 0},
+        {"\xC3\x89.exe\n", "", "\xC3\x89.exe\n", "\xC3\xA9.exe", -1},
+        {"#\xEF\xBB\xBF\na.exe", "", "a.exe\n", "A.exe", 0},
+        {"a.exe\nb.exe\nc.exe\n", "-1", "a.exe\nc.exe\n", "c.exe", 1},
+        {"a.exe\nb.exe\n", "-0 -0 -0", "", "b.exe", -1},
+        {"a.exe\n", "+B.exe +b.EXE +a.exe -5", "a.exe\nB.exe\n", "b.exe", 1},
+    };
+    for (const Case& c : cases) {
+        ExcludeList list{};
+        ReadExcludeList(list, c.text.data(), c.text.size());
+        std::istringstream edits(c.edits);
+        for (std::string edit; edits >> edit;) {
+            if (edit[0] == '-') {
+                RemoveExcluded(list, static_cast<uint32_t>(std::stoul(edit.substr(1))));
+            } else {
+                AddExcluded(list, edit.data() + 1, edit.size() - 1);
+            }
+        }
+        EXPECT_EQ(std::string(list.names, list.used), c.names) << c.text;
+        EXPECT_EQ(FindExcluded(list, c.find, std::strlen(c.find)), c.index) << c.text;
+    }
+    ExcludeList full{};
+    std::string names;
+    for (int i = 1000; i < 1400; ++i) {
+        names += "application-" + std::to_string(i) + ".exe\n";
+    }
+    ReadExcludeList(full, names.data(), names.size());
+    EXPECT_EQ(std::string(full.names, full.used), names.substr(0, full.used)) << "names that fit, whole";
+    EXPECT_TRUE(full.used < SAVE_TEXT_CAPACITY && full.count == full.used / 21 && !AddExcluded(full, "x.exe", 5));
 }

@@ -451,6 +451,8 @@ void RunCommand(char* command, FILE* out)
         ShowWindow(probe_window, SW_SHOW);
         SetForegroundWindow(probe_window);
         SetFocus(probe_window);
+        // What Windows tells every foreground watcher, and Wine 8 does not.
+        NotifyWinEvent(EVENT_SYSTEM_FOREGROUND, probe_window, OBJID_WINDOW, CHILDID_SELF);
     } else if (strcmp(verb, "foreground") == 0) {
         HWND foreground = GetForegroundWindow();
         if (foreground) {

@@ -46,7 +46,7 @@ KEYCODES = {
     "semicolon": 47, "apostrophe": 48, "backslash": 51,
     "z": 52, "x": 53, "c": 54, "v": 55, "b": 56, "n": 57, "m": 58, "comma": 59, "period": 60, "slash": 61,
     "lshift": 50, "rshift": 62, "lctrl": 37, "rctrl": 105, "lalt": 64, "ralt": 108,
-    "space": 65, "caps": 66, "f12": 96, "tab": 23, "escape": 9,
+    "space": 65, "caps": 66, "f12": 96, "tab": 23, "escape": 9, "delete": 119,
 }
 PUNCTUATION = {"`": "grave", "-": "minus", "=": "equal", "[": "lbracket", "]": "rbracket", ";": "semicolon",
                "'": "apostrophe", "\\": "backslash", ",": "comma", ".": "period", "/": "slash", " ": "space"}
@@ -748,7 +748,7 @@ def check_notice(s, notice, guide=True):
 def check_window_layout(s, dpi=96, exact=True):
     window, children = s.main_window()
     size = (window.right - window.left, window.bottom - window.top)
-    expect_true(all(abs(n - d * dpi / 96) <= 2 for n, d in zip(size, (440, 240))),
+    expect_true(all(abs(n - d * dpi / 96) <= 2 for n, d in zip(size, (440, 325))),
                 "outer size %r at %d DPI" % (size, dpi))
     places = [(c.left - window.origin_x, c.top - window.origin_y, c.right - window.origin_x, c.bottom - window.origin_y)
               for c in children]
@@ -757,11 +757,11 @@ def check_window_layout(s, dpi=96, exact=True):
             right <= o[0] or o[2] <= left or bottom <= o[1] or o[3] <= top for o in places[:i]),
             "at %d DPI %r at %r leaves the client area or overlaps another of %r"
             % (dpi, children[i].text, places[i], places))
-    expect(len(places), 7, "five boxes, the Exit button and the notice")
+    expect(len(places), 10, "five boxes, the applications' label, list and Remove button, the Exit button and the notice")
     if dpi != 96 or not exact:
         return
     expect((window.text, window.left, window.top, window.right - window.left, window.bottom - window.top),
-           ("Lumbrix " + s.version, 0, 0, 440, 240), "title, position and size of the settings window")
+           ("Lumbrix " + s.version, 0, 0, 440, 325), "title, position and size of the settings window")
     expect(window.style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
            WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, "caption, system menu and minimise button only")
     expect(window.visible, 1, "the window is shown")
@@ -769,7 +769,7 @@ def check_window_layout(s, dpi=96, exact=True):
     def place(c):
         return (c.left - window.origin_x, c.top - window.origin_y, c.right - c.left, c.bottom - c.top)
 
-    boxes = sorted((c for c in children if c.cls.lower() == "button" and c.id != 5), key=lambda c: c.top)
+    boxes = sorted((c for c in children if c.cls.lower() == "button" and c.id not in (5, 9)), key=lambda c: c.top)
     expect([(c.id, c.text, place(c)[1]) for c in boxes], [(i, t, y) for i, t, y in OPTION_BOXES],
            "option boxes from top to bottom: id, text, row")
     for c in boxes:
@@ -780,7 +780,7 @@ def check_window_layout(s, dpi=96, exact=True):
     exits = [c for c in children if c.cls.lower() == "button" and c.id == 5]
     expect(len(exits), 1, "one Exit button")
     x, y, width, height = place(exits[0])
-    expect((exits[0].text, hex(exits[0].style), x, y, width), ("終了", hex(0x50010000), window.client_w - 110, 145, 100),
+    expect((exits[0].text, hex(exits[0].style), x, y, width), ("終了", hex(0x50010000), window.client_w - 110, 230, 100),
            "Exit button: text, style, x, y, width")
     expect_true(height > 0, "the Exit button has no height")
 
@@ -1024,7 +1024,7 @@ def from_temp_folder(s):
 
 WM_CLOSE, WM_COMMAND, WM_SYSCOMMAND, SC_MINIMIZE, HTCLOSE = 0x10, 0x111, 0x112, 0xF020, 20
 WS_MINIMIZE, WS_DISABLED = 0x20000000, 0x08000000
-IDM_SETTINGS, IDM_EXIT = 100, 101
+IDM_SETTINGS, IDM_EXIT, IDM_PAUSE = 100, 101, 110
 BM_SETCHECK = 0xF1
 WM_TRAYICON, TRAY_ICON_ID = 0x400 + 1000, 1000
 WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x200, 0x201, 0x202, 0x203
@@ -1037,7 +1037,7 @@ def visible_menus(s):
 
 def open_tray_menu(s, hwnd):
     """Right button up on the tray icon; returns the popup menu's window."""
-    pointer = (600, 150)
+    pointer = (300, 150)
     s.display.move(*pointer)
     s.post(hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONUP)
     menus = wait_for(lambda: visible_menus(s), 10, "the tray menu to open")
@@ -1046,9 +1046,12 @@ def open_tray_menu(s, hwnd):
     return menus[0]
 
 
-def click_menu_item(s, menu, position, count=2):
-    height = (menu.bottom - menu.top) / count
-    s.display.click(menu.left + (menu.right - menu.left) // 3, menu.top + height * (position + 0.5))
+def click_menu_item(s, menu, from_bottom, rows=9):
+    """Clicks the item `from_bottom` places above the menu's last one. `rows`:
+    the menu's height in items, a separator being about half of one: the
+    switches, the pause and the probe's item, Settings and Exit, two separators."""
+    height = (menu.bottom - menu.top) / rows
+    s.display.click(menu.left + (menu.right - menu.left) // 3, menu.bottom - height * (from_bottom + 0.5))
 
 
 def is_visible(s):
@@ -1082,8 +1085,8 @@ def close_and_tray(s):
     expect(is_visible(s), 0, "tray callbacks other than the icon's button-ups change nothing")
     s.display.screenshot(os.path.join(s.out, "tray-menu.png"),
                          "%dx%d+%d+%d" % (menu.right - menu.left, menu.bottom - menu.top, menu.left, menu.top))
-    click_menu_item(s, menu, 0)
-    wait_for(lambda: is_visible(s), 10, "the menu's first item to show the window")
+    click_menu_item(s, menu, 1)
+    wait_for(lambda: is_visible(s), 10, "the menu's settings item to show the window")
     expect_focus(s, 1, "the first box once the tray menu shows the window")
     wait_for(lambda: not visible_menus(s), 10, "the menu to close")
 
@@ -1099,12 +1102,66 @@ def close_and_tray(s):
     wait_for(lambda: is_visible(s), 10, "the settings command to show the window")
 
     menu = open_tray_menu(s, hwnd)
-    click_menu_item(s, menu, 1)
-    expect(wait_exit(program, "the tray menu's second item"), 0, "exit code after the tray menu's exit item")
+    click_menu_item(s, menu, 0)
+    expect(wait_exit(program, "the tray menu's last item"), 0, "exit code after the tray menu's exit item")
     expect(s.main_windows(), [], "no window is left")
     s.focus_probe()
     v = s.keys("j")
     expect((v.chain(), v.chars()), (passed(74), "j"), "no key is remapped after the exit", v)
+
+
+@case("pause")
+def pause(s):
+    """The menu's pause lets every key pass, the watchdog included; choosing it again remaps again."""
+    s.launch(setting_text(swap=1))
+    hwnd = s.main_window()[0].hwnd
+    open_tray_menu(s, hwnd)
+    s.send("p")
+    wait_for(lambda: not visible_menus(s), 10, "P to choose the pause")
+    s.focus_probe()
+    for when in ("paused", "paused, a while after the watchdog would have re-armed"):
+        v = s.keys("lalt+ c lalt-")
+        expect((v.injected(), [w for w in v.chain() if not w.endswith(" pass")], "syschar 99" in v.app()),
+               ([], [], True), when + ": every key passes untouched", v)
+        time.sleep(1)
+    s.post(hwnd, WM_COMMAND, IDM_PAUSE)
+    time.sleep(0.5)  # the posted command, then the new hook, now in front of the probe's
+    mark = s.mark()
+    s.send("lalt+ c lalt-")
+    v = s.settle(mark, repeats=True)
+    expect_true("char 3" in v.app(), "resumed: Alt is Ctrl again", v)
+
+
+@case("exclude")
+def exclude(s):
+    """Keys pass untouched while an application on the hand-written list is in
+    front; the tray menu takes it off the list, which is written then."""
+    path = os.path.join(s.folder, "exclude")
+    text = b"\xef\xbb\xbf# left alone\r\nmstsc.exe\r\n\r\n  KEY_PROBE.EXE\r\n"
+    with open(path, "wb") as out:
+        out.write(text)
+    try:
+        s.launch(setting_text(swap=1))
+        s.screenshot("settings-window-exclude.png")
+        v = s.keys("lalt+ c lalt-")
+        expect((v.injected(), "syschar 99" in v.app()), ([], True), "the probe left alone: keys pass untouched", v)
+        menu = open_tray_menu(s, s.main_window()[0].hwnd)
+        s.display.screenshot(os.path.join(s.out, "tray-menu-exclude.png"),
+                             "%dx%d+%d+%d" % (menu.right - menu.left, menu.bottom - menu.top, menu.left, menu.top))
+        expect(open(path, "rb").read(), text, "the hand-written list is left as it is until it changes")
+        s.send("e")
+        wait_for(lambda: open(path, "rb").read() == b"mstsc.exe\n", 10, "E to take the probe off the list")
+        s.focus_probe()
+        v = s.keys("lalt+ c lalt-")
+        expect_true("char 3" in v.app(), "off the list: Alt is Ctrl again", v)
+        s.post(s.main_window()[0].hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP)
+        expect_focus(s, 1, "the first box once the tray icon shows the window")
+        s.send("tab tab tab tab tab")
+        expect_focus(s, "ListBox", "the list of applications after the startup box")
+        s.send("delete")
+        wait_for(lambda: open(path, "rb").read() == b"", 10, "Delete on the list to remove the last name")
+    finally:
+        os.remove(path)
 
 
 def expect_focus(s, wanted, what):
@@ -1121,7 +1178,8 @@ def keyboard(s):
     expect_focus(s, 1, "the first box at start-up")
     os.utime(s.setting_path, ns=(10**9, 10**9))
     # Tab goes round; Enter on box 1 (IDOK's id) and on Exit does nothing.
-    for keys, wanted in (("return tab", 2), ("tab", 3), ("tab", 0), ("tab", 4), ("tab", 5), ("return tab", "SysLink"),
+    for keys, wanted in (("return tab", 2), ("tab", 3), ("tab", 0), ("tab", 4), ("tab", "ListBox"), ("tab", 5),
+                         ("return tab", "SysLink"),
                          ("tab", 1), ("lshift+ tab lshift-", "SysLink"), ("tab", 1)):
         s.send(keys)
         expect_focus(s, wanted, "after " + keys)
