@@ -325,9 +325,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_WTSSESSION_CHANGE:
         EngineSessionChange(window, wParam);
         break;
-    case WM_SESSION_SERVICE_READY:
-        EngineSessionServiceReady(window);
-        break;
     case WM_POWERBROADCAST:
         EnginePowerEvent(window, wParam);
         return TRUE;

@@ -36,10 +36,6 @@ void EngineRearm(HWND window);
 void EngineSessionChange(HWND window, WPARAM event);
 void EnginePowerEvent(HWND window, WPARAM event);
 
-// WM_SESSION_SERVICE_READY, posted by the worker that waited for the
-// session service at logon: the session's notices are asked for again.
-void EngineSessionServiceReady(HWND window);
-
 // For the window's destruction: lets go of every key the engine holds while
 // the hook still sees their releases, removes the hook, the foreground watch
 // and raw input, then stops asking for the session's notices (the hook being
