@@ -17,6 +17,10 @@ HookWatch KeyboardHookWatch;
 // watchdog is blind, and the request is made again.
 bool RawKeyboardWatched;
 
+// On Modern Standby machines the resume is not broadcast to every window:
+// only a window registered for it hears of it.
+HPOWERNOTIFY ResumeNotice;
+
 // Requests for the session's lock and unlock notices made so far.
 uint32_t SessionWatchAttempts;
 
@@ -183,6 +187,7 @@ void StartEngine(HWND window)
 {
     RedrawWindow(window, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
     WatchSessionChanges(window);
+    ResumeNotice = RegisterSuspendResumeNotification(window, DEVICE_NOTIFY_WINDOW_HANDLE);
     AltTapInit();
     // Options before the hook, so that no event is judged under other ones.
     ApplyOptions(*active_settings);
@@ -244,6 +249,10 @@ void StopEngine(HWND window)
     RemoveKeyboardHook();
     // The hook is gone: the thread may wait now.
     StopWatchingSession(window);
+    if (ResumeNotice != NULL) {
+        UnregisterSuspendResumeNotification(ResumeNotice);
+        ResumeNotice = NULL;
+    }
 }
 
 uint32_t EngineRearmCount()
