@@ -89,3 +89,14 @@ bool StartsHidden(int argc, const wchar_t* const* argv)
     }
     return true;
 }
+
+EndSessionAction DecideEndSession(uintptr_t ending)
+{
+    return ending != 0 ? EndSessionExit : EndSessionNothing;
+}
+
+ExitWaits ExitWaitsFor(bool session_ending)
+{
+    // Windows ends a program about 5 s after its WM_ENDSESSION.
+    return session_ending ? ExitWaits{2000, 2000} : ExitWaits{10000, 5000};
+}

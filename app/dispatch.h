@@ -119,6 +119,24 @@ bool KeepTryingTrayIcon(uint32_t attempts);
 // it. `vk` is the whole wParam.
 DialogKeyAction DecideDialogKey(uintptr_t vk, bool focus_on_link);
 
+// WM_ENDSESSION: its wParam is nonzero when the session ends (sign-out,
+// restart, shutdown, or an installer closing the program), zero when another
+// program cancelled the end and the run goes on.
+enum EndSessionAction { EndSessionNothing, EndSessionExit };
+EndSessionAction DecideEndSession(uintptr_t ending);
+
+// The exit's waits, in milliseconds, for the startup shortcut's worker and
+// then for the settings' saver; both run after the keys are let go.
+struct ExitWaits {
+    uint32_t startup_ms;
+    uint32_t settings_ms;
+};
+
+// At the user's exit long enough for a slow drive; at the session's end
+// (`session_ending`) within the few seconds Windows grants a program after
+// WM_ENDSESSION, before it ends the process anyway.
+ExitWaits ExitWaitsFor(bool session_ending);
+
 // True when the command line holds exactly one argument after the program
 // and its first five units are "/hide", compared case-sensitively; what
 // follows them is not looked at. `argv` may be null when `argc` is 0.

@@ -30,10 +30,8 @@ HWND OptionCheckboxes[OPTION_BOX_COUNT];
 
 const DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 
-// Long enough for a shortcut or a `setting` file written to a slow drive,
-// short enough that an exit never hangs on a dead one.
-const DWORD STARTUP_EXIT_WAIT_MS = 10000;
-const DWORD SETTINGS_EXIT_WAIT_MS = 5000;
+// Set at the session's end: the exit's work then fits Windows' budget.
+bool SessionEnding;
 
 // The notice's id is 0 like the swap box's, so it is kept by handle.
 HWND NoticeLink;
@@ -258,17 +256,33 @@ void OnClose(HWND window)
 }
 
 // Each part stops in its own order; the engine first, while the tray icon
-// still shows that the program runs. The workers are waited for last: the
-// hook is gone, and the thread may wait now.
+// still shows that the program runs. The workers are waited for last, each
+// for a bounded time: the hook is gone, and the thread may wait now. A
+// worker still at work may hold a lock inside COM or the file system that
+// ExitProcess would wait for: the process then ends at once.
 void OnDestroy(HWND window)
 {
     StopEngine(window);
     RemoveTray(window);
     DeleteObject(UiFont);
-    FinishStartupShortcut(STARTUP_EXIT_WAIT_MS);
+    const ExitWaits waits = ExitWaitsFor(SessionEnding);
+    const bool startup_done = FinishStartupShortcut(waits.startup_ms);
     StopStartupReports();
-    FinishSettingsSave(SETTINGS_EXIT_WAIT_MS);
+    const bool settings_done = FinishSettingsSave(waits.settings_ms);
+    if (!startup_done || !settings_done) {
+        TerminateProcess(GetCurrentProcess(), 0);
+    }
     PostQuitMessage(0);
+}
+
+// Most users never press 終了: sign-out, restart and shutdown run the same
+// exit, within the time Windows grants after this message.
+void OnEndSession(HWND window, WPARAM ending)
+{
+    if (DecideEndSession(ending) == EndSessionExit) {
+        SessionEnding = true;
+        DestroyWindow(window);
+    }
 }
 
 // The tooltip is updated before the new hook exists: the shell may keep
@@ -342,6 +356,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_DESTROY:
         OnDestroy(window);
+        return 0;
+    case WM_ENDSESSION:
+        OnEndSession(window, wParam);
         return 0;
     default:
         TrayTaskbarCreated(window, message);

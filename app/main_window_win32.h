@@ -27,7 +27,9 @@ extern bool SettingsFileKnown;
 // raw keyboard input shows that Windows stopped calling it, which the tray
 // tooltip counts); switch clicks are saved on a worker; the startup box
 // follows its worker's report; WM_DESTROY releases what the engine holds,
-// stops it, waits (bounded) for the workers and posts the quit message.
+// stops it, waits (bounded) for the workers and posts the quit message, or
+// ends the process when a wait ran out; WM_ENDSESSION at the session's end
+// destroys the window, with waits that fit Windows' budget.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Shows the settings window, restored when minimised, and brings it to the

@@ -295,16 +295,30 @@ void SaveSettingsInBackground(const RemapSettings& settings)
     }
 }
 
-void FinishSettingsSave(DWORD wait_ms)
+bool FinishSettingsSave(DWORD wait_ms)
 {
+    const ULONGLONG until = GetTickCount64() + wait_ms;
     if (SaverThread != NULL) {
-        // A saver still at work on a dead drive is left to the process's end:
-        // the file it replaces stays whole until its rename.
         if (WaitForSingleObject(SaverThread, wait_ms) != WAIT_OBJECT_0) {
-            return;
+            return false;
         }
         CloseHandle(SaverThread);
         SaverThread = NULL;
     }
-    SaveQueued();
+    AcquireSRWLockShared(&SaveLock);
+    const bool pending = Saves.pending;
+    ReleaseSRWLockShared(&SaveLock);
+    if (!pending) {
+        return true;
+    }
+    // The last attempt runs on a saver too: a drive that hangs must not hold
+    // the exit. Without a thread the save is lost.
+    HANDLE last = CreateThread(NULL, 0, SaverThreadProc, NULL, 0, NULL);
+    if (last == NULL) {
+        return true;
+    }
+    const ULONGLONG now = GetTickCount64();
+    const bool done = WaitForSingleObject(last, now < until ? static_cast<DWORD>(until - now) : 0) == WAIT_OBJECT_0;
+    CloseHandle(last);
+    return done;
 }

@@ -40,13 +40,15 @@ bool SaveSettings(RemapSettings& settings);
 // keeps its own copy of the path. Nothing while file_path is empty.
 void SaveSettingsInBackground(const RemapSettings& settings);
 
-// For the exit: waits up to `wait_ms` for a saver at work, then writes on the
-// calling thread what is still pending (no saver could be started, or the
-// last save failed), once. What cannot be written then is lost: the file
-// keeps the switches of the last save that succeeded; so is a save still at
-// work when the wait ends, which the end of the process cuts off before its
-// rename, the old file whole.
-void FinishSettingsSave(DWORD wait_ms);
+// For the exit: waits for a saver at work, then has what is still pending
+// (no saver could be started, or the last save failed) written once more on
+// a saver of its own, all within `wait_ms`. True when no saver is left at
+// work; false when the time ran out, and a saver still at work on a dead
+// drive may hold a lock inside the file system: the caller then ends the
+// process with TerminateProcess rather than ExitProcess. What was not
+// written is lost: the file keeps the switches of the last save that
+// succeeded, whole until a rename that never came.
+bool FinishSettingsSave(DWORD wait_ms);
 
 // The running executable's full path, newly allocated on the process heap
 // into *path (preset to null by the caller, freed with HeapFree). False, with

@@ -133,21 +133,12 @@ SRWLOCK ReportLock = SRWLOCK_INIT;
 HWND ReportWindow;
 UINT ReportMessage;
 
-DWORD WINAPI StartupWishThread(void*)
+// Carries out the latest wish unless it was tried already (the box then
+// shows its outcome, which a later attempt could silently undo) or is done,
+// once the thread at work on one before is through, and reports.
+void CarryOutLatestWish()
 {
-    const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-    FinishStartupShortcut(INFINITE);
-    if (SUCCEEDED(com)) {
-        CoUninitialize();
-    }
-    return 0;
-}
-
-}  // namespace
-
-void FinishStartupShortcut(DWORD wait_ms)
-{
-    const DWORD waited = WaitForSingleObject(ShortcutWork, wait_ms);
+    const DWORD waited = WaitForSingleObject(ShortcutWork, INFINITE);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
         return;
     }
@@ -172,6 +163,31 @@ void FinishStartupShortcut(DWORD wait_ms)
         PostMessageW(ReportWindow, ReportMessage, static_cast<WPARAM>(exists), static_cast<LPARAM>(wish));
     }
     ReleaseSRWLockShared(&ReportLock);
+}
+
+DWORD WINAPI StartupWishThread(void*)
+{
+    const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    CarryOutLatestWish();
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool FinishStartupShortcut(DWORD wait_ms)
+{
+    // On a thread of its own: COM and the file system may hang on a dead
+    // drive. Without a thread the wish is lost.
+    HANDLE last = CreateThread(NULL, 0, StartupWishThread, NULL, 0, NULL);
+    if (last == NULL) {
+        return true;
+    }
+    const bool done = WaitForSingleObject(last, wait_ms) == WAIT_OBJECT_0;
+    CloseHandle(last);
+    return done;
 }
 
 void TrackStartupShortcut(HWND window, UINT message, bool exists)

@@ -41,12 +41,15 @@ void WishStartupShortcut(bool wanted);
 // the box may show the report's result.
 bool StartupReportIsLatest(LPARAM wish);
 
-// Carries out the latest wish unless it was tried already (the box then
-// shows its outcome, which a later attempt could silently undo) or is done,
-// after waiting up to `wait_ms` for a thread at work on one, and reports;
-// needs COM on the calling thread. The wish threads run it; so does the
-// exit, which would end them (and leave a shortcut half written).
-void FinishStartupShortcut(DWORD wait_ms);
+// For the exit: carries out the latest wish on a thread of its own unless
+// it was tried already (the box then shows its outcome, which a later
+// attempt could silently undo) or is done, after the thread at work on one
+// before, and reports; the wish threads would otherwise be cut off with a
+// shortcut half written. True when that thread is through within
+// `wait_ms`; false when the time ran out, and COM or the file system may
+// still hold a lock: the caller then ends the process with
+// TerminateProcess rather than ExitProcess.
+bool FinishStartupShortcut(DWORD wait_ms);
 
 // No more reports: for the window's destruction, after the exit's
 // FinishStartupShortcut. A thread still at work then posts nothing.

@@ -134,6 +134,15 @@ TEST(EngineEvents, SessionPowerAndTrayRetry)
     EXPECT_FALSE(KeepTryingTrayIcon(61)) << "two minutes at 2 s are enough";
 }
 
+TEST(EndSession, TheExitRunsWithinWindowsBudget)
+{
+    EXPECT_EQ(DecideEndSession(0), EndSessionNothing) << "another program cancelled the end";
+    EXPECT_EQ(DecideEndSession(1), EndSessionExit);
+    const ExitWaits user = ExitWaitsFor(false), session = ExitWaitsFor(true);
+    EXPECT_LE(session.startup_ms + session.settings_ms, 4000u) << "Windows ends a program about 5 s after WM_ENDSESSION";
+    EXPECT_TRUE(user.startup_ms >= session.startup_ms && user.settings_ms >= session.settings_ms);
+}
+
 TEST(HookWatch, ARawKeyTheHookNeverSawRearmsOnce)
 {
     // Steps: "hT" a hook call or install at tick T; "kT" a raw key event of

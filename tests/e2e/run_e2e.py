@@ -960,7 +960,8 @@ def startup_blocked(s):
 @case("setting-held")
 def setting_held(s):
     """Another program holds the file without delete sharing: the save fails,
-    the file stays whole, and the exit saves once the file is free."""
+    the file stays whole, and the exit at the session's end saves once the
+    file is free."""
     program = s.launch(setting_text())
     s.probe.command("hold " + s.wine.windows_path(s.setting_path))
     s.click_control(s.control(3))
@@ -968,9 +969,9 @@ def setting_held(s):
     time.sleep(0.5)
     expect(s.read_setting(), setting_text(), "the held file stays as it was")
     s.probe.command("release")
-    s.post(s.main_window()[0].hwnd, WM_COMMAND, IDM_EXIT)
-    expect(wait_exit(program, "the exit command"), 0, "exit code")
-    expect(s.read_setting(), setting_text(dvorak=1), "the exit saves the switch once the file is free")
+    s.post(s.main_window()[0].hwnd, WM_ENDSESSION, 1)
+    expect(wait_exit(program, "the session's end"), 0, "exit code")
+    expect(s.read_setting(), setting_text(dvorak=1), "the session's end saves the switch once the file is free")
 
 
 @case("session-at-logon")
@@ -1022,7 +1023,7 @@ def from_temp_folder(s):
     expect(os.path.exists(shortcut), False, "a shortcut into the temporary folder: " + shortcut)
 
 
-WM_CLOSE, WM_COMMAND, WM_SYSCOMMAND, SC_MINIMIZE, HTCLOSE = 0x10, 0x111, 0x112, 0xF020, 20
+WM_CLOSE, WM_ENDSESSION, WM_COMMAND, WM_SYSCOMMAND, SC_MINIMIZE, HTCLOSE = 0x10, 0x16, 0x111, 0x112, 0xF020, 20
 WS_MINIMIZE, WS_DISABLED = 0x20000000, 0x08000000
 IDM_SETTINGS, IDM_EXIT = 100, 101
 BM_SETCHECK = 0xF1
