@@ -16,6 +16,8 @@ CommandAction DecideCommand(uint32_t id, intptr_t check_state)
         return CommandDestroy;
     case IDM_SETTINGS:
         return CommandShow;
+    case IDM_RESTART_ELEVATED:
+        return CommandRestartElevated;
     default:
         return CommandNothing;
     }
@@ -99,4 +101,43 @@ ExitWaits ExitWaitsFor(bool session_ending)
 {
     // Windows ends a program about 5 s after its WM_ENDSESSION.
     return session_ending ? ExitWaits{2000, 2000} : ExitWaits{10000, 5000};
+}
+
+InstanceAction DecideInstance(InstanceClaim claim, bool window_found, bool window_exiting, bool takeover)
+{
+    const bool live = window_found && !window_exiting;
+    switch (claim) {
+    case ClaimOwned:   // a live window here is an older version's, which took no mutex
+    case ClaimFailed:  // without a mutex the window is all there is to go by
+        return live ? InstanceShowOther : InstanceRun;
+    case ClaimTaken:
+    case ClaimDenied:
+        if (!live) {
+            return InstanceWait;
+        }
+        return takeover ? InstanceTakeOver : InstanceShowOther;
+    }
+    return InstanceRun;
+}
+
+bool OffersElevatedRestart(bool elevated, uint32_t elevation_type)
+{
+    // TokenElevationTypeLimited
+    return !elevated && elevation_type == 3;
+}
+
+bool StartsTakingOver(int argc, const wchar_t* const* argv)
+{
+    if (argc != 2 || argv == nullptr || argv[1] == nullptr) {
+        return false;
+    }
+    const wchar_t* const expected = L"/takeover";
+    for (int i = 0;; ++i) {
+        if (argv[1][i] != expected[i]) {
+            return false;
+        }
+        if (expected[i] == L'\0') {
+            return true;
+        }
+    }
 }

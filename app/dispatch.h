@@ -54,6 +54,7 @@ const uint32_t OPTION_BOX_COUNT = 5;
 // Tray menu item ids.
 const uint32_t IDM_SETTINGS = 100;
 const uint32_t IDM_EXIT = 101;
+const uint32_t IDM_RESTART_ELEVATED = 120;
 
 // The tray icon's id and its callback message.
 const uint32_t TRAY_ICON_ID = 1000;
@@ -74,6 +75,7 @@ enum CommandAction {
     CommandDeleteShortcut,
     CommandDestroy,
     CommandShow,
+    CommandRestartElevated,  // our own executable again, as administrator
 };
 
 enum TrayAction { TrayNothing, TrayShow, TrayOpenMenu };
@@ -119,6 +121,35 @@ bool KeepTryingTrayIcon(uint32_t attempts);
 // it. `vk` is the whole wParam.
 DialogKeyAction DecideDialogKey(uintptr_t vk, bool focus_on_link);
 
+// One instance per session. A launch first takes the named mutex: it is
+// this process's own (ClaimOwned), another's (ClaimTaken), another's made
+// at a higher integrity level, which this one may not open (ClaimDenied),
+// or not to be had at all (ClaimFailed). Then it looks for the running
+// instance's window (an older version, which took no mutex, has one too)
+// and whether that window is on its way out.
+enum InstanceClaim { ClaimOwned, ClaimTaken, ClaimDenied, ClaimFailed };
+
+enum InstanceAction {
+    InstanceRun,        // this process is the instance
+    InstanceShowOther,  // bring the running instance's window forward, and end
+    InstanceTakeOver,   // (elevated, with /takeover) start, tell the running one to end, and wait for it
+    InstanceWait,       // the running one is starting or exiting: claim again a moment later
+};
+
+// How long a launch waits, at most, for a running instance that is starting
+// or exiting (longer than an exit's own waits), and how often it looks.
+const uint32_t INSTANCE_WAIT_MS = 20000;
+const uint32_t INSTANCE_POLL_MS = 50;
+
+InstanceAction DecideInstance(InstanceClaim claim, bool window_found, bool window_exiting, bool takeover);
+
+// Whether the tray menu offers the restart as administrator: only to a
+// process not elevated whose token's TokenElevationType (`elevation_type`,
+// 1 default, 2 full, 3 limited) is limited, a split administrator token. A
+// standard user would elevate as another account, whose startup folder and
+// session are not theirs.
+bool OffersElevatedRestart(bool elevated, uint32_t elevation_type);
+
 // WM_ENDSESSION: its wParam is nonzero when the session ends (sign-out,
 // restart, shutdown, or an installer closing the program), zero when another
 // program cancelled the end and the run goes on.
@@ -141,3 +172,7 @@ ExitWaits ExitWaitsFor(bool session_ending);
 // and its first five units are "/hide", compared case-sensitively; what
 // follows them is not looked at. `argv` may be null when `argc` is 0.
 bool StartsHidden(int argc, const wchar_t* const* argv);
+
+// True when the command line holds exactly one argument after the program
+// and it is "/takeover", as the restart as administrator gives it.
+bool StartsTakingOver(int argc, const wchar_t* const* argv);

@@ -7,6 +7,7 @@
 #include "app/main_window_win32.h"
 #include "app/window_layout.h"
 
+#include "app/instance_win32.h"
 #include "app/shell_win32.h"
 #include "app/tray_win32.h"
 #include "remap/engine_life.h"
@@ -177,6 +178,7 @@ void OnCreate(HWND window)
 {
     UiFont = CreateCaptionFont(GetDpiForWindow(window));
     AddTray(window);
+    OpenToLaunches(window);
     const bool in_temp_folder = ExecutableInTempFolder();
     // Creation order is the Tab order: boxes top to bottom, Exit, the link.
     CreateOptionCheckboxes(window, in_temp_folder);
@@ -211,6 +213,9 @@ void OnCommand(HWND window, WPARAM wParam)
         break;
     case CommandShow:
         ShowSettingsWindow(window);
+        break;
+    case CommandRestartElevated:
+        RestartElevated(window);
         break;
     case CommandNothing:
         break;
@@ -262,6 +267,7 @@ void OnClose(HWND window)
 // ExitProcess would wait for: the process then ends at once.
 void OnDestroy(HWND window)
 {
+    MarkInstanceExiting(window);
     StopEngine(window);
     RemoveTray(window);
     DeleteObject(UiFont);
@@ -273,6 +279,17 @@ void OnDestroy(HWND window)
         TerminateProcess(GetCurrentProcess(), 0);
     }
     PostQuitMessage(0);
+}
+
+// After a takeover the old instance's hook must be gone first, or each key
+// would be remapped twice; when it does not go, this instance does.
+void OnStartEngine(HWND window)
+{
+    if (AwaitInstance()) {
+        StartEngine(window);
+    } else {
+        DestroyWindow(window);
+    }
 }
 
 // Most users never press 終了: sign-out, restart and shutdown run the same
@@ -331,7 +348,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnStartupShortcut(wParam, lParam);
         break;
     case WM_START_ENGINE:
-        StartEngine(window);
+        OnStartEngine(window);
         break;
     case WM_INPUT:
         EngineRawInput(window, wParam, lParam);

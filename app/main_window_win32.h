@@ -33,8 +33,8 @@ extern bool SettingsFileKnown;
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Shows the settings window, restored when minimised, and brings it to the
-// front: for the tray icon, the tray menu and a second launch (from that
-// other process).
+// front: for the tray icon (whose click a second launch posts) and the tray
+// menu.
 void ShowSettingsWindow(HWND window);
 
 // For the message loop, as IsDialogMessageW: true when `message` belonged to

@@ -6,6 +6,7 @@
 #include "app/tray_win32.h"
 
 #include "app/dispatch.h"
+#include "app/instance_win32.h"
 #include "app/main_window_win32.h"
 #include "remap/engine_life_win32.h"
 #include "res/resource.h"
@@ -77,6 +78,26 @@ void AddTrayIcon(HWND window)
     }
 }
 
+// "管理者として再起動(&A)" and a separator above 設定, at the top of the menu,
+// where the restart as administrator is offered (CanRestartElevated).
+void AddRestartElevatedItem(HMENU menu)
+{
+    if (!CanRestartElevated()) {
+        return;
+    }
+    MENUITEMINFOW item;
+    ZeroMemory(&item, sizeof item);
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
+    item.fType = MFT_STRING;
+    item.wID = IDM_RESTART_ELEVATED;
+    item.dwTypeData = const_cast<wchar_t*>(L"管理者として再起動(&A)");
+    InsertMenuItemW(menu, 0, TRUE, &item);
+    item.fMask = MIIM_FTYPE;
+    item.fType = MFT_SEPARATOR;
+    InsertMenuItemW(menu, 1, TRUE, &item);
+}
+
 HMENU CreateTrayMenu()
 {
     HMENU menu = CreatePopupMenu();
@@ -91,6 +112,7 @@ HMENU CreateTrayMenu()
     item.wID = IDM_EXIT;
     item.dwTypeData = const_cast<wchar_t*>(L"終了");
     InsertMenuItemW(menu, 1, TRUE, &item);
+    AddRestartElevatedItem(menu);
     return menu;
 }
 

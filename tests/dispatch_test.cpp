@@ -28,6 +28,7 @@ TEST(DecideCommand, StartupBoxExitAndMenuItems)
         EXPECT_EQ(DecideCommand(IDC_EXIT, state), CommandDestroy);
         EXPECT_EQ(DecideCommand(IDM_EXIT, state), CommandDestroy);
         EXPECT_EQ(DecideCommand(IDM_SETTINGS, state), CommandShow);
+        EXPECT_EQ(DecideCommand(IDM_RESTART_ELEVATED, state), CommandRestartElevated);
     }
 }
 
@@ -132,6 +133,39 @@ TEST(EngineEvents, SessionPowerAndTrayRetry)
     EXPECT_TRUE(KeepTryingTrayIcon(1));
     EXPECT_TRUE(KeepTryingTrayIcon(60));
     EXPECT_FALSE(KeepTryingTrayIcon(61)) << "two minutes at 2 s are enough";
+}
+
+TEST(DecideInstance, OneInstanceAcrossVersionsAndIntegrityLevels)
+{
+    // Per claim: no window, a window on its way out, a live window; without
+    // and with /takeover.
+    const InstanceAction R = InstanceRun, S = InstanceShowOther, T = InstanceTakeOver, W = InstanceWait;
+    const struct {
+        InstanceClaim claim;
+        InstanceAction actions[6];
+        const char* note;
+    } cases[] = {
+        {ClaimOwned, {R, R, R, R, S, S}, "a live window is an older version's, which takes no mutex"},
+        {ClaimTaken, {W, W, W, W, S, T}, "the other is starting or exiting: wait for it"},
+        {ClaimDenied, {W, W, W, W, S, T}, "an elevated instance's mutex is closed to us"},
+        {ClaimFailed, {R, R, R, R, S, S}, "no mutex: the window alone"},
+    };
+    for (const auto& c : cases) {
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_EQ(DecideInstance(c.claim, i >= 2, i / 2 == 1, i % 2 == 1), c.actions[i]) << c.note << ", case " << i;
+        }
+    }
+    EXPECT_TRUE(OffersElevatedRestart(false, 3)) << "a split administrator token";
+    for (uint32_t type : {0u, 1u, 2u}) {
+        EXPECT_FALSE(OffersElevatedRestart(false, type)) << "a standard user or UAC off, type " << type;
+    }
+    EXPECT_FALSE(OffersElevatedRestart(true, 2)) << "elevated already";
+    const wchar_t* const takeover[] = {L"lumbrix.exe", L"/takeover"};
+    const wchar_t* const other[] = {L"lumbrix.exe", L"/takeoverx"};
+    EXPECT_TRUE(StartsTakingOver(2, takeover));
+    EXPECT_FALSE(StartsTakingOver(2, other));
+    EXPECT_FALSE(StartsTakingOver(1, takeover));
+    EXPECT_FALSE(StartsHidden(2, takeover));
 }
 
 TEST(EndSession, TheExitRunsWithinWindowsBudget)

@@ -988,6 +988,12 @@ def session_at_logon(s):
         expect((open(requests).read(), v.chars()), ("1702\n", "h"), "refused at first; keys remapped meanwhile", v)
         s.probe.command("signal Global\\TermSrvReadyEvent")
         wait_for(lambda: open(requests).read() == "1702\nok\n", 10, "the program to ask again once the service is up")
+        # A launch while the program exits (slowly, at the service) waits for it and then runs.
+        s.post(s.main_window()[0].hwnd, WM_COMMAND, IDM_EXIT)
+        second = s.start_program(env={"WINEDLLOVERRIDES": s.wine.env["WINEDLLOVERRIDES"] + ";wtsapi32=n"})
+        expect(wait_exit(s.programs[0], "the exit command"), 0, "exit code")
+        wait_for(lambda: len(s.main_windows()) == 1 and is_visible(s), 20, "the launch during the exit to run")
+        expect(second.poll(), None, "the launch during the exit runs on")
     finally:
         os.replace(library + ".away", library)
 
@@ -1261,6 +1267,20 @@ def unlock_clears_lock(s):
     caps = [c for c in v.chain() if c.split()[2] == str(VK_CAPITAL)]
     expect(caps, ["inj down %d pass" % VK_CAPITAL, "inj up %d pass" % VK_CAPITAL],
            "the unlock switches the lock off with one CapsLock press and release", v)
+
+
+@case("two-launches")
+def two_launches(s):
+    """Two launches at once leave one instance, with one hook."""
+    s.write_setting(setting_text(dvorak=1))
+    pair = [s.start_program(), s.start_program()]
+    ended = wait_for(lambda: [p.returncode for p in pair if p.poll() is not None], 30, "one of two launches to end")
+    s.start_probe(after="Lumbrix")
+    wait_for(lambda: is_visible(s), 20, "the settings window to be shown")
+    expect((ended, len(s.main_windows())), ([0], 1), "exit codes of the ended launches, and windows left")
+    s.focus_probe()
+    v = s.keys("j")
+    expect(v.chain(), replaced(74, 72), "one engine: each key replaced exactly once", v)
 
 
 @case("hide-and-second-launch")
