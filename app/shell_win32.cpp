@@ -1,9 +1,14 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <commctrl.h>
+#include <exdisp.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
 
 #include "app/shell_win32.h"
 
+#include "app/instance_win32.h"
 #include "res/version.h"
 #include "settings/settings_win32.h"
 
@@ -40,12 +45,114 @@ wchar_t* NewText(const wchar_t* const parts[], size_t count)
     return text;
 }
 
+// The view of the desktop's shell window, in Explorer's own process, or
+// null without one (no Explorer running).
+IShellView* DesktopView()
+{
+    IShellWindows* windows = NULL;
+    if (FAILED(CoCreateInstance(CLSID_ShellWindows, NULL, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                reinterpret_cast<void**>(&windows)))) {
+        return NULL;
+    }
+    VARIANT desktop;
+    VariantInit(&desktop);
+    desktop.vt = VT_I4;
+    desktop.lVal = CSIDL_DESKTOP;
+    VARIANT none;
+    VariantInit(&none);
+    long found = 0;
+    IDispatch* dispatch = NULL;
+    windows->FindWindowSW(&desktop, &none, SWC_DESKTOP, &found, SWFO_NEEDDISPATCH, &dispatch);
+    windows->Release();
+    IServiceProvider* provider = NULL;
+    IShellView* view = NULL;
+    if (dispatch != NULL &&
+        SUCCEEDED(dispatch->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider)))) {
+        IShellBrowser* browser = NULL;
+        if (SUCCEEDED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                             reinterpret_cast<void**>(&browser)))) {
+            if (FAILED(browser->QueryActiveShellView(&view))) {
+                view = NULL;
+            }
+            browser->Release();
+        }
+        provider->Release();
+    }
+    if (dispatch != NULL) {
+        dispatch->Release();
+    }
+    return view;
+}
+
+// The shell's automation object behind the desktop's view, or null.
+IShellDispatch2* DesktopShell()
+{
+    IShellView* view = DesktopView();
+    if (view == NULL) {
+        return NULL;
+    }
+    IShellDispatch2* shell = NULL;
+    IDispatch* background = NULL;
+    if (SUCCEEDED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, reinterpret_cast<void**>(&background)))) {
+        IShellFolderViewDual* folder = NULL;
+        if (SUCCEEDED(background->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(&folder)))) {
+            IDispatch* application = NULL;
+            if (SUCCEEDED(folder->get_Application(&application))) {
+                if (FAILED(application->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(&shell)))) {
+                    shell = NULL;
+                }
+                application->Release();
+            }
+            folder->Release();
+        }
+        background->Release();
+    }
+    view->Release();
+    return shell;
+}
+
+// Run as administrator, the program has the desktop's own shell (Explorer,
+// not elevated) open the link, so that the browser runs as the user does;
+// never elevated, so without Explorer nothing opens.
+void OpenAsUser(const wchar_t* url)
+{
+    IShellDispatch2* shell = DesktopShell();
+    if (shell == NULL) {
+        return;
+    }
+    // The browser Explorer starts may come to the front.
+    DWORD explorer = 0;
+    GetWindowThreadProcessId(GetShellWindow(), &explorer);
+    AllowSetForegroundWindow(explorer);
+    BSTR file = SysAllocString(url);
+    VARIANT none;
+    VariantInit(&none);
+    VARIANT verb;
+    VariantInit(&verb);
+    verb.vt = VT_BSTR;
+    verb.bstrVal = SysAllocString(L"open");
+    VARIANT show;
+    VariantInit(&show);
+    show.vt = VT_I4;
+    show.lVal = SW_SHOWMAXIMIZED;
+    if (file != NULL && verb.bstrVal != NULL) {
+        shell->ShellExecute(file, none, none, verb, show);
+    }
+    SysFreeString(file);
+    VariantClear(&verb);
+    shell->Release();
+}
+
 DWORD WINAPI OpenLinkThread(void* parameter)
 {
     wchar_t* url = static_cast<wchar_t*>(parameter);
     // The shell may hand the work to COM objects of its own.
     const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    ShellExecuteW(NULL, L"open", url, NULL, NULL, SW_SHOWMAXIMIZED);
+    if (RunsElevated()) {
+        OpenAsUser(url);
+    } else {
+        ShellExecuteW(NULL, L"open", url, NULL, NULL, SW_SHOWMAXIMIZED);
+    }
     if (SUCCEEDED(com)) {
         CoUninitialize();
     }

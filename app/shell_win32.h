@@ -8,7 +8,9 @@
 
 // Opens `url` with the shell ("open", maximised) on a short-lived thread of
 // its own, which initialises COM and owns a copy of the address:
-// ShellExecuteW can take seconds while a browser starts. Nothing is reported.
+// ShellExecuteW can take seconds while a browser starts. Run as
+// administrator, through the desktop's shell window instead, so that the
+// browser runs as the user, not elevated. Nothing is reported.
 void OpenLinkInBackground(const wchar_t* url);
 
 // The settings window's notice line in SysLink mark-up: a link to the guide
