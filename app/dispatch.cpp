@@ -141,3 +141,14 @@ bool StartsTakingOver(int argc, const wchar_t* const* argv)
         }
     }
 }
+
+NoticeKind ChooseNotice(bool in_temp_folder, bool settings_unsaved, bool shortcut_elsewhere)
+{
+    if (in_temp_folder) {
+        return NoticeTempFolder;
+    }
+    if (settings_unsaved) {
+        return NoticeUnsaved;
+    }
+    return shortcut_elsewhere ? NoticeOtherCopy : NoticeGuide;
+}

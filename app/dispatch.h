@@ -150,6 +150,12 @@ InstanceAction DecideInstance(InstanceClaim claim, bool window_found, bool windo
 // session are not theirs.
 bool OffersElevatedRestart(bool elevated, uint32_t elevation_type);
 
+// The settings window's one notice line, the first that applies: started
+// from the temporary folder, the `setting` file not saved at the start, the
+// startup shortcut starting another copy, else the guide.
+enum NoticeKind { NoticeTempFolder, NoticeUnsaved, NoticeOtherCopy, NoticeGuide };
+NoticeKind ChooseNotice(bool in_temp_folder, bool settings_unsaved, bool shortcut_elsewhere);
+
 // WM_ENDSESSION: its wParam is nonzero when the session ends (sign-out,
 // restart, shutdown, or an installer closing the program), zero when another
 // program cancelled the end and the run goes on.

@@ -99,9 +99,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     RemapSettings* settings = CreateRemapSettings();
     SettingsFileKnown = settings != nullptr;
     active_settings = SettingsFileKnown ? settings : &stand_in;
-    if (SettingsFileKnown) {
-        LoadSettings();
-    }
+    SettingsUnsaved = SettingsFileKnown && !LoadSettings();
 
     // Without a window nothing could ever post the quit message.
     HWND window = CreateMainWindow(instance);

@@ -2,7 +2,6 @@
 #include <commctrl.h>
 #include <imm.h>
 #include <shellapi.h>
-#include <shlwapi.h>
 
 #include "app/main_window_win32.h"
 #include "app/window_layout.h"
@@ -23,6 +22,7 @@
 #endif
 
 bool SettingsFileKnown;
+bool SettingsUnsaved;
 
 namespace {
 
@@ -70,10 +70,10 @@ HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t sta
     return box;
 }
 
-void CreateNotice(HWND window, bool in_temp_folder)
+void CreateNotice(HWND window, bool in_temp_folder, ShortcutState shortcut)
 {
     wchar_t* text = NULL;
-    NewGuideNotice(in_temp_folder, &text);
+    NewGuideNotice(ChooseNotice(in_temp_folder, SettingsUnsaved, shortcut == ShortcutOtherCopy), &text);
     NoticeLink = CreateChild(window, WC_LINK, text != NULL ? text : L"", CHILD_STYLE, 0, 0, 0);
     if (text != NULL) {
         HeapFree(GetProcessHeap(), 0, text);
@@ -81,11 +81,12 @@ void CreateNotice(HWND window, bool in_temp_folder)
 }
 
 // From the temporary folder the startup box stays clear and disabled: a
-// shortcut made there would point at a copy that goes with the folder.
-void CreateOptionCheckboxes(HWND window, bool in_temp_folder)
+// shortcut made there would point at a copy that goes with the folder. It
+// is ticked only while the shortcut starts this copy.
+void CreateOptionCheckboxes(HWND window, bool in_temp_folder, ShortcutState shortcut)
 {
     const RemapSettings& settings = *active_settings;
-    const bool startup = !in_temp_folder && WithStartupShortcut(PathFileExistsW) != 0;
+    const bool startup = !in_temp_folder && shortcut == ShortcutThisCopy;
     TrackStartupShortcut(window, WM_STARTUP_SHORTCUT, startup);
     OptionCheckboxes[IDC_CAPSLOCK_TO_CTRL] = CreateOptionCheckbox(
         window, IDC_CAPSLOCK_TO_CTRL, L"CapsLockキーをCtrlキーに置き換える", settings.capslock_to_ctrl);
@@ -180,10 +181,11 @@ void OnCreate(HWND window)
     AddTray(window);
     OpenToLaunches(window);
     const bool in_temp_folder = ExecutableInTempFolder();
+    const ShortcutState shortcut = ReadStartupShortcut();
     // Creation order is the Tab order: boxes top to bottom, Exit, the link.
-    CreateOptionCheckboxes(window, in_temp_folder);
+    CreateOptionCheckboxes(window, in_temp_folder, shortcut);
     CreateExitButton(window);
-    CreateNotice(window, in_temp_folder);
+    CreateNotice(window, in_temp_folder, shortcut);
     ScaleToDpi(window);
     // No control takes text: the IME's text services stay off this thread,
     // which runs the hook.

@@ -16,6 +16,10 @@ const wchar_t* const PROGRAM_TITLE = L"Lumbrix " LUMBRIX_VERSION;
 // file: switch clicks are then applied but never written.
 extern bool SettingsFileKnown;
 
+// True when the `setting` file had to be written at the start and could not
+// be: the notice line says that nothing can be saved in this folder.
+extern bool SettingsUnsaved;
+
 // Window procedure of class "Lumbrix". WM_CREATE builds the controls and the
 // tray icon; run from the temporary folder, the notice asks to unpack the
 // zip first and the startup box stays clear and disabled; the engine starts

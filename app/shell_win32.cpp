@@ -19,8 +19,12 @@ const wchar_t GUIDE_TITLE[] = L"使い方ガイド（Lumbrix " LUMBRIX_VERSION L
 const wchar_t GUIDE_ELSEWHERE[] = L"使い方ガイド（Lumbrix " LUMBRIX_VERSION L"）は配布 zip の guide-ja.html です";
 // Explorer's 実行 on an exe inside a zip copies it to the temporary folder.
 const wchar_t FROM_TEMP_FOLDER[] =
-    L"一時フォルダーから起動しています。ここでは設定が残らず、スタートアップにも登録できません。"
-    L"zip を展開してから起動してください";
+    L"zip の中から起動したため、一時フォルダーで動いています。ここでは設定が残らず、スタートアップにも登録できません。"
+    L"zip を展開してから起動してください。";
+const wchar_t UNSAVED[] = L"このフォルダーには設定を保存できません。書き込めるフォルダーに移してから起動してください。";
+// An update unpacked into a new folder, the shortcut still starts the old copy.
+const wchar_t OTHER_COPY[] =
+    L"スタートアップには別の場所の Lumbrix が登録されています。チェックを付けると、この Lumbrix に置き換えます。";
 const wchar_t LINK_OPEN[] = L"<a href=\"";
 const wchar_t LINK_MIDDLE[] = L"\">";
 const wchar_t LINK_CLOSE[] = L"</a>";
@@ -178,15 +182,17 @@ void OpenLinkInBackground(const wchar_t* url)
     CloseHandle(thread);
 }
 
-bool NewGuideNotice(bool in_temp_folder, wchar_t** text)
+bool NewGuideNotice(NoticeKind kind, wchar_t** text)
 {
     wchar_t* guide = NULL;
     wchar_t* notice = NULL;
     // The link hands its target back in a buffer of L_MAX_URL_LENGTH units;
     // a longer path would arrive cut short. Paths hold no '"', so the
     // attribute cannot end early.
-    if (in_temp_folder) {
-        const wchar_t* const parts[] = {FROM_TEMP_FOLDER};
+    if (kind != NoticeGuide) {
+        const wchar_t* const parts[] = {kind == NoticeTempFolder ? FROM_TEMP_FOLDER
+                                        : kind == NoticeUnsaved  ? UNSAVED
+                                                                 : OTHER_COPY};
         notice = NewText(parts, ARRAYSIZE(parts));
     } else if (GetGuidePath(&guide) && static_cast<size_t>(lstrlenW(guide)) < L_MAX_URL_LENGTH) {
         const wchar_t* const parts[] = {LINK_OPEN, guide, LINK_MIDDLE, GUIDE_TITLE, LINK_CLOSE};

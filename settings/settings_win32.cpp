@@ -233,11 +233,11 @@ RemapSettings* CreateRemapSettings()
     return settings;
 }
 
-void LoadSettings()
+bool LoadSettings()
 {
     RemapSettings* settings = active_settings;
     if (settings == NULL || settings->file_path[0] == L'\0') {
-        return;
+        return true;
     }
     SettingsLoad load = SettingsUnreadable;
     HANDLE file = CreateFileW(settings->file_path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
@@ -249,9 +249,7 @@ void LoadSettings()
     } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
         load = SettingsMissing;
     }
-    if (RewriteAfterLoad(load)) {
-        SaveSettings(*settings);
-    }
+    return !RewriteAfterLoad(load) || SaveSettings(*settings);
 }
 
 bool SaveSettings(RemapSettings& settings)

@@ -17,9 +17,11 @@ RemapSettings* CreateRemapSettings();
 // Reads the `setting` file into *active_settings once. A missing file, an
 // empty one, one of more than SETTINGS_FILE_LIMIT bytes and one whose scan
 // stops at an unusable line are rewritten from the record; one that is there but cannot
-// be opened or read now is left alone (RewriteAfterLoad). Does nothing while
-// active_settings is null.
-void LoadSettings();
+// be opened or read now is left alone (RewriteAfterLoad). False when the
+// file had to be written so and could not be (a folder where nothing can be
+// saved, such as Program Files); true otherwise, also while active_settings
+// is null or its path empty, when nothing is done.
+bool LoadSettings();
 
 // Rewrites the `setting` file from the record in its canonical 63-byte form:
 // written to "setting.tmp" and renamed over the file, so that the old file

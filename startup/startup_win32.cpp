@@ -47,6 +47,9 @@ BOOL WithStartupShortcut(ShortcutFileOp operation)
 
 namespace {
 
+// Room for the longest path Windows knows.
+const int SHORTCUT_TARGET_CAPACITY = 32768;
+
 // The long form of an existing path (TEMP often names the user's folder by
 // its short 8.3 name), newly allocated on the process heap; null when it
 // cannot be made.
@@ -88,6 +91,48 @@ bool ExecutableInTempFolder()
     }
     HeapFree(heap, 0, executable_path);
     return inside;
+}
+
+ShortcutState ReadStartupShortcut()
+{
+    HANDLE heap = GetProcessHeap();
+    wchar_t* executable_path = NULL;
+    wchar_t* shortcut_path = NULL;
+    if (!GetExecutablePath(&executable_path)) {
+        return ShortcutMissing;
+    }
+    ShortcutState state = ShortcutMissing;
+    if (GetStartupShortcutPath(executable_path, &shortcut_path)) {
+        if (PathFileExistsW(shortcut_path)) {
+            state = ShortcutOtherCopy;
+            wchar_t* target = static_cast<wchar_t*>(HeapAlloc(heap, 0, SHORTCUT_TARGET_CAPACITY * sizeof(wchar_t)));
+            wchar_t arguments[INFOTIPSIZE];
+            IShellLinkW* link = NULL;
+            IPersistFile* file = NULL;
+            if (target != NULL &&
+                SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                           reinterpret_cast<void**>(&link))) &&
+                SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                SUCCEEDED(file->Load(shortcut_path, STGM_READ)) &&
+                link->GetPath(target, SHORTCUT_TARGET_CAPACITY, NULL, 0) == S_OK &&
+                SUCCEEDED(link->GetArguments(arguments, ARRAYSIZE(arguments))) &&
+                StartsThisCopy(target, arguments, executable_path)) {
+                state = ShortcutThisCopy;
+            }
+            if (file != NULL) {
+                file->Release();
+            }
+            if (link != NULL) {
+                link->Release();
+            }
+            if (target != NULL) {
+                HeapFree(heap, 0, target);
+            }
+        }
+        HeapFree(heap, 0, shortcut_path);
+    }
+    HeapFree(heap, 0, executable_path);
+    return state;
 }
 
 void CreateStartupShortcut()
@@ -152,8 +197,8 @@ void CarryOutLatestWish()
         }
         // What is there, not what was wished: a redirected, offline or
         // blocked Startup folder takes no shortcut, and the next wish for one
-        // must try again.
-        StartupDone = WithStartupShortcut(PathFileExistsW) != 0;
+        // must try again; so does one to another copy left in place.
+        StartupDone = ReadStartupShortcut() == ShortcutThisCopy;
     }
     StartupTried = wish;
     const LONG exists = StartupDone;

@@ -168,6 +168,15 @@ TEST(DecideInstance, OneInstanceAcrossVersionsAndIntegrityLevels)
     EXPECT_FALSE(StartsHidden(2, takeover));
 }
 
+TEST(ChooseNotice, TheFirstThatApplies)
+{
+    const NoticeKind expected[] = {NoticeGuide,      NoticeOtherCopy,  NoticeUnsaved,    NoticeUnsaved,
+                                   NoticeTempFolder, NoticeTempFolder, NoticeTempFolder, NoticeTempFolder};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(ChooseNotice(i & 4, i & 2, i & 1), expected[i]) << "temp, unsaved, other copy: " << i;
+    }
+}
+
 TEST(EndSession, TheExitRunsWithinWindowsBudget)
 {
     EXPECT_EQ(DecideEndSession(0), EndSessionNothing) << "another program cancelled the end";
