@@ -8,6 +8,9 @@
 #include "res/resource.h"
 #include "settings/settings_win32.h"
 
+bool SettingsFileKnown;
+bool SettingsUnsaved;
+
 namespace {
 
 // "/hide", and "/takeover", which starts hidden too.

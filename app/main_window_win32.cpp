@@ -1,7 +1,6 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <imm.h>
-#include <shellapi.h>
 
 #include "app/main_window_win32.h"
 #include "app/window_layout.h"
@@ -9,10 +8,8 @@
 #include "app/instance_win32.h"
 #include "app/shell_win32.h"
 #include "app/tray_win32.h"
-#include "remap/engine_life.h"
 #include "remap/engine_life_win32.h"
 #include "remap/remap_options.h"
-#include "res/resource.h"
 #include "settings/settings_win32.h"
 #include "startup/startup_win32.h"
 
@@ -20,9 +17,6 @@
 #ifndef LM_GETIDEALSIZE
 #define LM_GETIDEALSIZE (WM_USER + 0x301)
 #endif
-
-bool SettingsFileKnown;
-bool SettingsUnsaved;
 
 namespace {
 
@@ -263,10 +257,9 @@ void OnClose(HWND window)
 }
 
 // Each part stops in its own order; the engine first, while the tray icon
-// still shows that the program runs. The workers are waited for last, each
-// for a bounded time: the hook is gone, and the thread may wait now. A
-// worker still at work may hold a lock inside COM or the file system that
-// ExitProcess would wait for: the process then ends at once.
+// still shows that the program runs. The workers go last, each wait bounded:
+// one still at work may hold a lock inside COM or the file system that
+// ExitProcess would wait for, and the process then ends at once.
 void OnDestroy(HWND window)
 {
     MarkInstanceExiting(window);
@@ -283,8 +276,7 @@ void OnDestroy(HWND window)
     PostQuitMessage(0);
 }
 
-// After a takeover the old instance's hook must be gone first, or each key
-// would be remapped twice; when it does not go, this instance does.
+// After a takeover the old hook goes first (no key is remapped twice), or this instance does.
 void OnStartEngine(HWND window)
 {
     if (AwaitInstance()) {
