@@ -856,6 +856,16 @@ def setting_empty(s):
     check_box_states(s, {0: 0, 1: 0, 2: 0, 3: 0, 4: 0})
     v = s.keys("j")
     expect(v.chain(), passed(74), "J with an empty setting file", v)
+    # One that cannot be rewritten (read-only) says so in the notice.
+    s.end_case()
+    s.write_setting(b"")
+    os.chmod(s.setting_path, 0o444)
+    try:
+        s.launch(KEEP)
+        expect(s.control(0, "SysLink").text, "このフォルダーには設定を保存できません。書き込めるフォルダーに移してから起動してください。",
+               "the notice when the setting file could not be written at the start")
+    finally:
+        os.chmod(s.setting_path, 0o644)
 
 
 # Per option box: its flag in setting_text and a key check (tokens, then a
@@ -961,6 +971,7 @@ def startup_other_copy(s):
     s.launch(setting_text())
     expect((s.control(4).check, s.control(0, "SysLink").text), (0, OTHER_COPY_NOTICE),
            "the startup box and the notice with a shortcut to another copy")
+    s.screenshot("settings-window-other-copy.png")
     s.click_control(s.control(4))
     wait_for(lambda: (lnkinfo(shortcut) or ({},))[0].get("Local path") == s.exe, 10,
              "ticking the box to point the shortcut at this copy")
