@@ -26,6 +26,8 @@ CommandAction DecideCommand(uint32_t id, intptr_t check_state)
         return CommandRemoveExcluded;
     case IDC_EXCLUDE_LIST:
         return CommandListSelection;
+    case IDM_RESTART_ELEVATED:
+        return CommandRestartElevated;
     default:
         return MenuItemBox(id) < OPTION_BOX_COUNT ? CommandToggleBox : CommandNothing;
     }
@@ -67,6 +69,9 @@ uint32_t LayOutTrayMenu(const TrayMenuState& state, TrayMenuItem* items)
     if (state.has_application) {
         items[count++] = {IDM_EXCLUDE, state.listed};
     }
+    if (state.offers_restart) {
+        items[count++] = {IDM_RESTART_ELEVATED, false};
+    }
     items[count++] = {0, false};
     items[count++] = {IDM_SETTINGS, false};
     items[count++] = {IDM_EXIT, false};
@@ -86,6 +91,8 @@ const wchar_t* TrayMenuText(uint32_t id)
         return L"AltキーとCtrlキーを入れ替える(&S)";
     case IDM_PAUSE:
         return L"一時停止(&P)";
+    case IDM_RESTART_ELEVATED:
+        return L"管理者として再起動(&A)";
     case IDM_SETTINGS:
         return L"設定";
     case IDM_EXIT:
@@ -221,4 +228,65 @@ bool StartsHidden(int argc, const wchar_t* const* argv)
         }
     }
     return true;
+}
+
+EndSessionAction DecideEndSession(uintptr_t ending)
+{
+    return ending != 0 ? EndSessionExit : EndSessionNothing;
+}
+
+ExitWaits ExitWaitsFor(bool session_ending)
+{
+    // Windows ends a program about 5 s after its WM_ENDSESSION.
+    return session_ending ? ExitWaits{2000, 2000} : ExitWaits{10000, 5000};
+}
+
+InstanceAction DecideInstance(InstanceClaim claim, bool window_found, bool window_exiting, bool takeover)
+{
+    const bool live = window_found && !window_exiting;
+    switch (claim) {
+    case ClaimOwned:   // a live window here is an older version's, which took no mutex
+    case ClaimFailed:  // without a mutex the window is all there is to go by
+        return live ? InstanceShowOther : InstanceRun;
+    case ClaimTaken:
+    case ClaimDenied:
+        if (!live) {
+            return InstanceWait;
+        }
+        return takeover ? InstanceTakeOver : InstanceShowOther;
+    }
+    return InstanceRun;
+}
+
+bool OffersElevatedRestart(bool elevated, uint32_t elevation_type)
+{
+    // TokenElevationTypeLimited
+    return !elevated && elevation_type == 3;
+}
+
+bool StartsTakingOver(int argc, const wchar_t* const* argv)
+{
+    if (argc != 2 || argv == nullptr || argv[1] == nullptr) {
+        return false;
+    }
+    const wchar_t* const expected = L"/takeover";
+    for (int i = 0;; ++i) {
+        if (argv[1][i] != expected[i]) {
+            return false;
+        }
+        if (expected[i] == L'\0') {
+            return true;
+        }
+    }
+}
+
+NoticeKind ChooseNotice(bool in_temp_folder, bool settings_unsaved, bool shortcut_elsewhere)
+{
+    if (in_temp_folder) {
+        return NoticeTempFolder;
+    }
+    if (settings_unsaved) {
+        return NoticeUnsaved;
+    }
+    return shortcut_elsewhere ? NoticeOtherCopy : NoticeGuide;
 }

@@ -62,6 +62,7 @@ const uint32_t IDM_SETTINGS = 100;
 const uint32_t IDM_EXIT = 101;
 const uint32_t IDM_PAUSE = 110;
 const uint32_t IDM_EXCLUDE = 111;
+const uint32_t IDM_RESTART_ELEVATED = 112;
 const uint32_t IDM_OPTION_FIRST = 120;
 
 // The tray icon's id and its callback message.
@@ -88,6 +89,7 @@ enum CommandAction {
     CommandExclude,         // the last application joins or leaves the list
     CommandRemoveExcluded,  // the name selected in the list goes
     CommandListSelection,   // the list's notice: the Remove button follows its selection
+    CommandRestartElevated, // our own executable again, as administrator
 };
 
 enum TrayAction { TrayNothing, TrayShow, TrayOpenMenu };
@@ -128,6 +130,7 @@ struct TrayMenuState {
     bool paused;
     bool has_application;  // an application window was in front before
     bool listed;           // and it is left alone
+    bool offers_restart;   // the restart as administrator is offered (OffersElevatedRestart)
 };
 
 struct TrayMenuItem {
@@ -140,7 +143,8 @@ const uint32_t TRAY_MENU_MAX_ITEMS = 12;
 // The tray menu from top to bottom into `items` (room for
 // TRAY_MENU_MAX_ITEMS); returns how many. The four switches as the window's
 // boxes show them, a separator, the pause, the last application's item when
-// there is one, a separator, Settings and Exit.
+// there is one, the restart as administrator when offered, a separator,
+// Settings and Exit.
 uint32_t LayOutTrayMenu(const TrayMenuState& state, TrayMenuItem* items);
 
 // The text of menu item `id` with its access key; null for the
@@ -193,7 +197,64 @@ bool KeepTryingTrayIcon(uint32_t attempts);
 // selected one.
 DialogKeyAction DecideDialogKey(uintptr_t vk, bool focus_on_link, bool focus_on_list = false);
 
+// One instance per session. A launch first takes the named mutex: it is
+// this process's own (ClaimOwned), another's (ClaimTaken), another's made
+// at a higher integrity level, which this one may not open (ClaimDenied),
+// or not to be had at all (ClaimFailed). Then it looks for the running
+// instance's window (an older version, which took no mutex, has one too)
+// and whether that window is on its way out.
+enum InstanceClaim { ClaimOwned, ClaimTaken, ClaimDenied, ClaimFailed };
+
+enum InstanceAction {
+    InstanceRun,        // this process is the instance
+    InstanceShowOther,  // bring the running instance's window forward, and end
+    InstanceTakeOver,   // (elevated, with /takeover) start, tell the running one to end, and wait for it
+    InstanceWait,       // the running one is starting or exiting: claim again a moment later
+};
+
+// How long a launch waits, at most, for a running instance that is starting
+// or exiting (longer than an exit's own waits), and how often it looks.
+const uint32_t INSTANCE_WAIT_MS = 20000;
+const uint32_t INSTANCE_POLL_MS = 50;
+
+InstanceAction DecideInstance(InstanceClaim claim, bool window_found, bool window_exiting, bool takeover);
+
+// Whether the tray menu offers the restart as administrator: only to a
+// process not elevated whose token's TokenElevationType (`elevation_type`,
+// 1 default, 2 full, 3 limited) is limited, a split administrator token. A
+// standard user would elevate as another account, whose startup folder and
+// session are not theirs.
+bool OffersElevatedRestart(bool elevated, uint32_t elevation_type);
+
+// The settings window's one notice line, the first that applies: started
+// from the temporary folder, the `setting` file not saved at the start, the
+// startup shortcut starting another copy, else the guide.
+enum NoticeKind { NoticeTempFolder, NoticeUnsaved, NoticeOtherCopy, NoticeGuide };
+NoticeKind ChooseNotice(bool in_temp_folder, bool settings_unsaved, bool shortcut_elsewhere);
+
+// WM_ENDSESSION: its wParam is nonzero when the session ends (sign-out,
+// restart, shutdown, or an installer closing the program), zero when another
+// program cancelled the end and the run goes on.
+enum EndSessionAction { EndSessionNothing, EndSessionExit };
+EndSessionAction DecideEndSession(uintptr_t ending);
+
+// The exit's waits, in milliseconds, for the startup shortcut's worker and
+// then for the settings' saver; both run after the keys are let go.
+struct ExitWaits {
+    uint32_t startup_ms;
+    uint32_t settings_ms;
+};
+
+// At the user's exit long enough for a slow drive; at the session's end
+// (`session_ending`) within the few seconds Windows grants a program after
+// WM_ENDSESSION, before it ends the process anyway.
+ExitWaits ExitWaitsFor(bool session_ending);
+
 // True when the command line holds exactly one argument after the program
 // and its first five units are "/hide", compared case-sensitively; what
 // follows them is not looked at. `argv` may be null when `argc` is 0.
 bool StartsHidden(int argc, const wchar_t* const* argv);
+
+// True when the command line holds exactly one argument after the program
+// and it is "/takeover", as the restart as administrator gives it.
+bool StartsTakingOver(int argc, const wchar_t* const* argv);

@@ -3,20 +3,25 @@
 #include <shellapi.h>
 
 #include "app/dispatch.h"
+#include "app/instance_win32.h"
 #include "app/main_window_win32.h"
 #include "app/tray_win32.h"
 #include "res/resource.h"
 #include "settings/settings_win32.h"
 
+bool SettingsFileKnown;
+bool SettingsUnsaved;
+
 namespace {
 
-bool HiddenByCommandLine()
+// "/hide", and "/takeover", which starts hidden too.
+void ReadCommandLine(bool* hidden, bool* takeover)
 {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    const bool hidden = StartsHidden(arguments != NULL ? count : 0, arguments);
+    *takeover = StartsTakingOver(arguments != NULL ? count : 0, arguments);
+    *hidden = *takeover || StartsHidden(arguments != NULL ? count : 0, arguments);
     LocalFree(arguments);
-    return hidden;
 }
 
 void InitLinkControl()
@@ -75,13 +80,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // it: whatever loads later (the shell, the common controls) looks in the
     // system folder only.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    HWND running = FindWindowW(MAIN_WINDOW_CLASS, NULL);
-    // A second launch hands over to the running instance and starts nothing.
-    if (running != NULL) {
-        ShowSettingsWindow(running);
+    bool hidden = false;
+    bool takeover = false;
+    ReadCommandLine(&hidden, &takeover);
+    // A second launch hands over to the running instance and starts nothing;
+    // one that waited in vain for it to start or end starts nothing either.
+    HWND running = NULL;
+    const InstanceAction claim = ClaimInstance(takeover, &running);
+    if (claim == InstanceShowOther) {
+        ShowOtherInstance(running);
+    }
+    if (claim == InstanceShowOther || claim == InstanceWait) {
         return 0;
     }
-    const bool hidden = HiddenByCommandLine();
     InitLinkControl();
     CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
     RegisterMainWindowClass(instance);
@@ -92,8 +103,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     RemapSettings* settings = CreateRemapSettings();
     SettingsFileKnown = settings != nullptr;
     active_settings = SettingsFileKnown ? settings : &stand_in;
+    SettingsUnsaved = SettingsFileKnown && !LoadSettings();
     if (SettingsFileKnown) {
-        LoadSettings();
         LoadExcludeList();
     }
     StartedHidden = hidden;
@@ -101,6 +112,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // Without a window nothing could ever post the quit message.
     HWND window = CreateMainWindow(instance);
     if (window != NULL) {
+        // The old instance ends only once this one's window exists.
+        if (claim == InstanceTakeOver) {
+            EndOtherInstance(running);
+        }
         if (!hidden) {
             ShowWindow(window, SW_SHOW);
         }
@@ -112,5 +127,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         HeapFree(GetProcessHeap(), 0, settings);
     }
     CoUninitialize();
+    ReleaseInstance();
     return 0;
 }

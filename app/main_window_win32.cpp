@@ -1,16 +1,14 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <imm.h>
-#include <shellapi.h>
-#include <shlwapi.h>
 
 #include "app/main_window_win32.h"
 #include "app/window_layout.h"
 
 #include "app/exclude_box_win32.h"
+#include "app/instance_win32.h"
 #include "app/shell_win32.h"
 #include "app/tray_win32.h"
-#include "remap/engine_life.h"
 #include "remap/engine_life_win32.h"
 #include "remap/remap_options.h"
 #include "remap/remap_win32.h"
@@ -22,8 +20,6 @@
 #define LM_GETIDEALSIZE (WM_USER + 0x301)
 #endif
 
-bool SettingsFileKnown;
-
 namespace {
 
 HFONT UiFont;
@@ -31,10 +27,8 @@ HWND OptionCheckboxes[OPTION_BOX_COUNT];
 
 const DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 
-// Long enough for a shortcut or a `setting` file written to a slow drive,
-// short enough that an exit never hangs on a dead one.
-const DWORD STARTUP_EXIT_WAIT_MS = 10000;
-const DWORD SETTINGS_EXIT_WAIT_MS = 5000;
+// Set at the session's end: the exit's work then fits Windows' budget.
+bool SessionEnding;
 
 // The notice's id is 0 like the swap box's, so it is kept by handle.
 HWND NoticeLink;
@@ -72,10 +66,10 @@ HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t sta
     return box;
 }
 
-void CreateNotice(HWND window, bool in_temp_folder)
+void CreateNotice(HWND window, bool in_temp_folder, ShortcutState shortcut)
 {
     wchar_t* text = NULL;
-    NewGuideNotice(in_temp_folder, &text);
+    NewGuideNotice(ChooseNotice(in_temp_folder, SettingsUnsaved, shortcut == ShortcutOtherCopy), &text);
     NoticeLink = CreateChild(window, WC_LINK, text != NULL ? text : L"", CHILD_STYLE, 0, 0, 0);
     if (text != NULL) {
         HeapFree(GetProcessHeap(), 0, text);
@@ -83,11 +77,12 @@ void CreateNotice(HWND window, bool in_temp_folder)
 }
 
 // From the temporary folder the startup box stays clear and disabled: a
-// shortcut made there would point at a copy that goes with the folder.
-void CreateOptionCheckboxes(HWND window, bool in_temp_folder)
+// shortcut made there would point at a copy that goes with the folder. It
+// is ticked only while the shortcut starts this copy.
+void CreateOptionCheckboxes(HWND window, bool in_temp_folder, ShortcutState shortcut)
 {
     const RemapSettings& settings = *active_settings;
-    const bool startup = !in_temp_folder && WithStartupShortcut(PathFileExistsW) != 0;
+    const bool startup = !in_temp_folder && shortcut == ShortcutThisCopy;
     TrackStartupShortcut(window, WM_STARTUP_SHORTCUT, startup);
     OptionCheckboxes[IDC_CAPSLOCK_TO_CTRL] = CreateOptionCheckbox(
         window, IDC_CAPSLOCK_TO_CTRL, L"CapsLockキーをCtrlキーに置き換える", settings.capslock_to_ctrl);
@@ -177,13 +172,15 @@ void OnCreate(HWND window)
 {
     UiFont = CreateCaptionFont(GetDpiForWindow(window));
     AddTray(window);
+    OpenToLaunches(window);
     const bool in_temp_folder = ExecutableInTempFolder();
+    const ShortcutState shortcut = ReadStartupShortcut();
     // Creation order is the Tab order: boxes top to bottom, the applications
     // left alone and their Remove button, Exit, the link.
-    CreateOptionCheckboxes(window, in_temp_folder);
+    CreateOptionCheckboxes(window, in_temp_folder, shortcut);
     CreateExcludeControls(window, UiFont);
     CreateChild(window, L"BUTTON", L"終了", CHILD_STYLE, 0, 0, IDC_EXIT);
-    CreateNotice(window, in_temp_folder);
+    CreateNotice(window, in_temp_folder, shortcut);
     ScaleToDpi(window);
     // No control takes text: the IME's text services stay off this thread,
     // which runs the hook.
@@ -231,6 +228,9 @@ void OnCommand(HWND window, WPARAM wParam)
     case CommandListSelection:
         ChangeExcluded(window, action, LastApplicationName());
         break;
+    case CommandRestartElevated:
+        RestartElevated(window);
+        break;
     case CommandNothing:
         break;
     }
@@ -276,17 +276,43 @@ void OnClose(HWND window)
 }
 
 // Each part stops in its own order; the engine first, while the tray icon
-// still shows that the program runs. The workers are waited for last: the
-// hook is gone, and the thread may wait now.
+// still shows that the program runs. The workers go last, each wait bounded:
+// one still at work may hold a lock inside COM or the file system that
+// ExitProcess would wait for, and the process then ends at once.
 void OnDestroy(HWND window)
 {
+    MarkInstanceExiting(window);
     StopEngine(window);
     RemoveTray(window);
     DeleteObject(UiFont);
-    FinishStartupShortcut(STARTUP_EXIT_WAIT_MS);
+    const ExitWaits waits = ExitWaitsFor(SessionEnding);
+    const bool startup_done = FinishStartupShortcut(waits.startup_ms);
     StopStartupReports();
-    FinishSettingsSave(SETTINGS_EXIT_WAIT_MS);
+    const bool settings_done = FinishSettingsSave(waits.settings_ms);
+    if (!startup_done || !settings_done) {
+        TerminateProcess(GetCurrentProcess(), 0);
+    }
     PostQuitMessage(0);
+}
+
+// After a takeover the old hook goes first (no key is remapped twice), or this instance does.
+void OnStartEngine(HWND window)
+{
+    if (AwaitInstance()) {
+        StartEngine(window);
+    } else {
+        DestroyWindow(window);
+    }
+}
+
+// Most users never press 終了: sign-out, restart and shutdown run the same
+// exit, within the time Windows grants after this message.
+void OnEndSession(HWND window, WPARAM ending)
+{
+    if (DecideEndSession(ending) == EndSessionExit) {
+        SessionEnding = true;
+        DestroyWindow(window);
+    }
 }
 
 // The tooltip is updated before the new hook exists: the shell may keep
@@ -335,16 +361,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnStartupShortcut(wParam, lParam);
         break;
     case WM_START_ENGINE:
-        StartEngine(window);
+        OnStartEngine(window);
         break;
     case WM_INPUT:
         EngineRawInput(window, wParam, lParam);
         break;
     case WM_WTSSESSION_CHANGE:
         EngineSessionChange(window, wParam);
-        break;
-    case WM_SESSION_SERVICE_READY:
-        EngineSessionServiceReady(window);
         break;
     case WM_POWERBROADCAST:
         EnginePowerEvent(window, wParam);
@@ -366,6 +389,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_DESTROY:
         OnDestroy(window);
+        return 0;
+    case WM_ENDSESSION:
+        OnEndSession(window, wParam);
         return 0;
     default:
         TrayTaskbarCreated(window, message);

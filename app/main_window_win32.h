@@ -16,6 +16,10 @@ const wchar_t* const PROGRAM_TITLE = L"Lumbrix " LUMBRIX_VERSION;
 // file: switch clicks are then applied but never written.
 extern bool SettingsFileKnown;
 
+// True when the `setting` file had to be written at the start and could not
+// be: the notice line says that nothing can be saved in this folder.
+extern bool SettingsUnsaved;
+
 // Window procedure of class "Lumbrix". WM_CREATE builds the controls and the
 // tray icon; run from the temporary folder, the notice asks to unpack the
 // zip first and the startup box stays clear and disabled; the engine starts
@@ -28,13 +32,16 @@ extern bool SettingsFileKnown;
 // tooltip counts); switch clicks and their tray menu items are applied as
 // one and saved on a worker; the tray menu pauses and leaves applications
 // alone, which the window's list shows and removes; the icon follows each
-// foreground change; the startup box follows its worker's report; WM_DESTROY releases what the engine holds,
-// stops it, waits (bounded) for the workers and posts the quit message.
+// foreground change; the startup box follows its worker's report;
+// WM_DESTROY releases what the engine holds, stops it, waits (bounded) for
+// the workers and posts the quit message, or ends the process when a wait
+// ran out; WM_ENDSESSION at the session's end destroys the window, with
+// waits that fit Windows' budget.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Shows the settings window, restored when minimised, and brings it to the
-// front: for the tray icon, the tray menu and a second launch (from that
-// other process).
+// front: for the tray icon (whose click a second launch posts) and the tray
+// menu.
 void ShowSettingsWindow(HWND window);
 
 // For the message loop, as IsDialogMessageW: true when `message` belonged to

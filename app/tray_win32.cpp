@@ -6,6 +6,7 @@
 
 #include "app/dispatch.h"
 #include "app/exclude_box_win32.h"
+#include "app/instance_win32.h"
 #include "app/main_window_win32.h"
 #include "remap/engine_life_win32.h"
 #include "remap/remap_options.h"
@@ -157,7 +158,7 @@ HMENU CreateTrayMenu()
 {
     const wchar_t* application = LastApplicationName();
     const TrayMenuState state = {active_settings, EnginePaused(), application[0] != L'\0',
-                                 ApplicationListed(application)};
+                                 ApplicationListed(application), CanRestartElevated()};
     TrayMenuItem items[TRAY_MENU_MAX_ITEMS];
     const uint32_t count = LayOutTrayMenu(state, items);
     HMENU menu = CreatePopupMenu();

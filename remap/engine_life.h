@@ -9,9 +9,6 @@
 // Windows' numbers for the messages and codes decided on here, spelled as the
 // Windows headers spell them; a Windows file includes <windows.h> first and
 // keeps their definitions.
-#ifndef WM_USER
-#define WM_USER 0x0400
-#endif
 #ifndef WTS_CONSOLE_CONNECT
 #define WTS_CONSOLE_CONNECT 0x1
 #define WTS_CONSOLE_DISCONNECT 0x2
@@ -113,18 +110,17 @@ EngineAction DecideSessionChange(uintptr_t event);
 // sleep re-arms the hook; the rest is nothing.
 EngineAction DecidePowerEvent(uintptr_t event);
 
-// The session's lock and unlock notices are asked for at the window's
-// creation. Before the session service is up (a start at logon), the request
+// The session's lock and unlock notices are asked for at the engine's
+// start. Before the session service is up (a start at logon), the request
 // fails with RPC_S_INVALID_BINDING: a worker waits, at most
-// SESSION_SERVICE_WAIT_MS, for the service to say it is ready
-// ("Global\TermSrvReadyEvent") and tells the window, which asks again, up
-// to SESSION_WATCH_ATTEMPTS times in all.
+// SESSION_SERVICE_WAIT_MS each time, for the service to say it is ready
+// ("Global\TermSrvReadyEvent") and asks again itself, up to
+// SESSION_WATCH_ATTEMPTS times in all.
 #ifndef RPC_S_INVALID_BINDING
 #define RPC_S_INVALID_BINDING 1702L
 #endif
 const uint32_t SESSION_SERVICE_WAIT_MS = 120000;
 const uint32_t SESSION_WATCH_ATTEMPTS = 5;
-const uint32_t WM_SESSION_SERVICE_READY = WM_USER + 1002;
 
 enum SessionWatchAction { SessionWatchDone, SessionWatchWaitForService };
 

@@ -17,6 +17,10 @@ HookWatch KeyboardHookWatch;
 // watchdog is blind, and the request is made again.
 bool RawKeyboardWatched;
 
+// On Modern Standby machines the resume is not broadcast to every window:
+// only a window registered for it hears of it.
+HPOWERNOTIFY ResumeNotice;
+
 // Requests for the session's lock and unlock notices made so far.
 uint32_t SessionWatchAttempts;
 
@@ -29,37 +33,15 @@ FARPROC SessionFunction(const char* name)
     return SessionLibrary != NULL ? GetProcAddress(SessionLibrary, name) : NULL;
 }
 
-// Where a thread waiting for the session service reports, cleared when the
-// window goes.
+// The window a thread waiting for the session service asks for, cleared
+// when the window goes; the lock is held across the request, so that no
+// request is made for a window already gone.
 SRWLOCK ServiceWaitLock = SRWLOCK_INIT;
 HWND ServiceWaitTarget;
-UINT ServiceWaitMessage;
 
 // The event may not even exist yet: it is looked for again every
 // SERVICE_POLL_MS.
 const DWORD SERVICE_POLL_MS = 500;
-
-DWORD WINAPI ServiceWaitThread(void* parameter)
-{
-    const DWORD wait_ms = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(parameter));
-    const ULONGLONG until = GetTickCount64() + wait_ms;
-    HANDLE ready = NULL;
-    while ((ready = OpenEventW(SYNCHRONIZE, FALSE, L"Global\\TermSrvReadyEvent")) == NULL &&
-           GetTickCount64() < until) {
-        Sleep(SERVICE_POLL_MS);
-    }
-    if (ready != NULL) {
-        const ULONGLONG now = GetTickCount64();
-        WaitForSingleObject(ready, now < until ? static_cast<DWORD>(until - now) : 0);
-        CloseHandle(ready);
-    }
-    AcquireSRWLockShared(&ServiceWaitLock);
-    if (ServiceWaitTarget != NULL) {
-        PostMessageW(ServiceWaitTarget, ServiceWaitMessage, 0, 0);
-    }
-    ReleaseSRWLockShared(&ServiceWaitLock);
-    return 0;
-}
 
 // Asks for WM_WTSSESSION_CHANGE at `window` (locks, unlocks, connections of
 // this session): 0 when granted, else the error. May be called again after
@@ -78,24 +60,55 @@ uint32_t WatchSession(HWND window)
     return watch(window, NOTIFY_FOR_THIS_SESSION) ? 0 : GetLastError();
 }
 
-// On a short-lived thread, waits up to `wait_ms` for the session service to
-// say that it is ready (the event "Global\TermSrvReadyEvent" set), then
-// posts `message` to `window` either way, unless StopWatchingSession came
-// first.
-void WaitForSessionService(HWND window, UINT message, DWORD wait_ms)
+// Waits up to SESSION_SERVICE_WAIT_MS for the session service to say that
+// it is ready (the event "Global\TermSrvReadyEvent" set).
+void WaitForServiceReady()
+{
+    const ULONGLONG until = GetTickCount64() + SESSION_SERVICE_WAIT_MS;
+    HANDLE ready = NULL;
+    while ((ready = OpenEventW(SYNCHRONIZE, FALSE, L"Global\\TermSrvReadyEvent")) == NULL &&
+           GetTickCount64() < until) {
+        Sleep(SERVICE_POLL_MS);
+    }
+    if (ready != NULL) {
+        const ULONGLONG now = GetTickCount64();
+        WaitForSingleObject(ready, now < until ? static_cast<DWORD>(until - now) : 0);
+        CloseHandle(ready);
+    }
+}
+
+// The request is a call to a service still starting: it is made here, not
+// on the window's thread, which answers the keyboard hook.
+DWORD WINAPI ServiceWaitThread(void*)
+{
+    SessionWatchAction next = SessionWatchWaitForService;
+    while (next == SessionWatchWaitForService) {
+        WaitForServiceReady();
+        AcquireSRWLockExclusive(&ServiceWaitLock);
+        next = ServiceWaitTarget != NULL
+                   ? DecideSessionWatch(WatchSession(ServiceWaitTarget), ++SessionWatchAttempts)
+                   : SessionWatchDone;
+        ReleaseSRWLockExclusive(&ServiceWaitLock);
+    }
+    return 0;
+}
+
+// On a short-lived thread, waits for the session service and asks again for
+// `window`, as often as DecideSessionWatch allows, unless
+// StopWatchingSession came first.
+void WaitForSessionService(HWND window)
 {
     AcquireSRWLockExclusive(&ServiceWaitLock);
     ServiceWaitTarget = window;
-    ServiceWaitMessage = message;
     ReleaseSRWLockExclusive(&ServiceWaitLock);
-    HANDLE thread = CreateThread(NULL, 0, ServiceWaitThread, reinterpret_cast<void*>(static_cast<UINT_PTR>(wait_ms)),
-                                 0, NULL);
+    HANDLE thread = CreateThread(NULL, 0, ServiceWaitThread, NULL, 0, NULL);
     if (thread != NULL) {
         CloseHandle(thread);
     }
 }
 
-// Stops asking, before the window goes; a waiting thread posts nothing then.
+// Stops asking, before the window goes; a waiting thread asks nothing then.
+// A request at work is waited for: the hook is gone by now.
 void StopWatchingSession(HWND window)
 {
     AcquireSRWLockExclusive(&ServiceWaitLock);
@@ -118,7 +131,7 @@ void StopWatchingSession(HWND window)
 void WatchSessionChanges(HWND window)
 {
     if (DecideSessionWatch(WatchSession(window), ++SessionWatchAttempts) == SessionWatchWaitForService) {
-        WaitForSessionService(window, WM_SESSION_SERVICE_READY, SESSION_SERVICE_WAIT_MS);
+        WaitForSessionService(window);
     }
 }
 
@@ -178,6 +191,7 @@ void StartEngine(HWND window)
 {
     RedrawWindow(window, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
     WatchSessionChanges(window);
+    ResumeNotice = RegisterSuspendResumeNotification(window, DEVICE_NOTIFY_WINDOW_HANDLE);
     AltTapInit();
     // Options before the hook, so that no event is judged under other ones.
     ApplyOptionsInForce(*active_settings);
@@ -227,11 +241,6 @@ void EnginePowerEvent(HWND window, WPARAM event)
     OnEngineEvent(window, DecidePowerEvent(event));
 }
 
-void EngineSessionServiceReady(HWND window)
-{
-    WatchSessionChanges(window);
-}
-
 // Keys released after the hook is gone would never reach the engine: what
 // it holds is let go before.
 void StopEngine(HWND window)
@@ -244,6 +253,10 @@ void StopEngine(HWND window)
     RemoveKeyboardHook();
     // The hook is gone: the thread may wait now.
     StopWatchingSession(window);
+    if (ResumeNotice != NULL) {
+        UnregisterSuspendResumeNotification(ResumeNotice);
+        ResumeNotice = NULL;
+    }
 }
 
 void PauseEngine(HWND window, bool pause)

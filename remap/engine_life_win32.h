@@ -10,9 +10,10 @@
 #include <cstdint>
 
 // At the message the window's creation posts to itself, after its first
-// paint: asks for the session's notices, readies the Alt-tap switch, applies
-// *active_settings, installs the keyboard hook, watches the foreground and
-// asks for raw keyboard input at `window`.
+// paint: asks for the session's notices and for the resume from sleep (on
+// Modern Standby machines it is broadcast to no one unasked), readies the
+// Alt-tap switch, applies *active_settings, installs the keyboard hook,
+// watches the foreground and asks for raw keyboard input at `window`.
 void StartEngine(HWND window);
 
 // WM_INPUT: a raw key the hook has not been called for yet arms the
@@ -36,14 +37,10 @@ void EngineRearm(HWND window);
 void EngineSessionChange(HWND window, WPARAM event);
 void EnginePowerEvent(HWND window, WPARAM event);
 
-// WM_SESSION_SERVICE_READY, posted by the worker that waited for the
-// session service at logon: the session's notices are asked for again.
-void EngineSessionServiceReady(HWND window);
-
 // For the window's destruction: lets go of every key the engine holds while
 // the hook still sees their releases, removes the hook, the foreground watch
-// and raw input, then stops asking for the session's notices (the hook being
-// gone, that call may wait).
+// and raw input, then stops asking for the session's and the power
+// notices (the hook being gone, that call may wait).
 void StopEngine(HWND window);
 
 // The tray's pause: lets go of every key the engine holds while the hook

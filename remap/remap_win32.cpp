@@ -278,6 +278,12 @@ LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
 void InstallKeyboardHook()
 {
     LateHookMs = HookTimeout();
+    // Every attempt is stamped, a failed one too: a hook dropped before its
+    // first call, or never installed, must still look silent from here on,
+    // whatever stamp the last one left (none at all after a logon, which
+    // past 24.9 days of uptime would look like a call still to come). No
+    // hook call runs on this thread before the install returns.
+    KeyboardHookTime = GetTickCount();
     HHOOK fresh = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHookProc, GetModuleHandleW(NULL), 0);
     if (fresh == NULL) {
         return;
@@ -286,9 +292,6 @@ void InstallKeyboardHook()
         UnhookWindowsHookEx(KeyboardHookHandle);
     }
     KeyboardHookHandle = fresh;
-    // A hook dropped before its first call must still look silent from here
-    // on, whatever stamp the last one left (none at all after a logon).
-    KeyboardHookTime = GetTickCount();
 }
 
 void RemoveKeyboardHook()

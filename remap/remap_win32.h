@@ -24,8 +24,9 @@ LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 // without notice when it once answers too late (most easily while the
 // system resumes or a session is unlocked), and there is no telling whether
 // it did: a new hook is the only cure. This thread judges no key between the
-// two calls, so no key passes unhooked and none is judged twice. The new
-// hook's install stamps KeyboardHookTime. When the new hook cannot be
+// two calls, so no key passes unhooked and none is judged twice. Every
+// install attempt stamps KeyboardHookTime, a failed one too, so that the
+// watchdog sees a hook that never came. When the new hook cannot be
 // installed the old one stays.
 void InstallKeyboardHook();
 

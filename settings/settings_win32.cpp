@@ -189,20 +189,37 @@ void StartSaver(BackgroundFile& file, bool start)
     }
 }
 
-void FinishSave(BackgroundFile& file, DWORD wait_ms)
+// Waits for the file's saver at work, then has what is still pending
+// written once more on a saver of its own, all until `until` (a
+// GetTickCount64 time). False when the time ran out with a saver at work.
+bool FinishSave(BackgroundFile& file, ULONGLONG until)
 {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < until ? static_cast<DWORD>(until - now) : 0;
     if (file.thread != NULL) {
-        // A saver still at work on a dead drive is left to the process's end:
-        // the file it replaces stays whole until its rename.
-        if (WaitForSingleObject(file.thread, wait_ms) != WAIT_OBJECT_0) {
-            return;
+        if (WaitForSingleObject(file.thread, left) != WAIT_OBJECT_0) {
+            return false;
         }
         CloseHandle(file.thread);
         file.thread = NULL;
     }
-    if (file.path != NULL) {
-        SaveQueued(file);
+    AcquireSRWLockShared(&file.lock);
+    const bool pending = file.queue.pending;
+    ReleaseSRWLockShared(&file.lock);
+    if (!pending || file.path == NULL) {
+        return true;
     }
+    // The last attempt runs on a saver too: a drive that hangs must not hold
+    // the exit. Without a thread the save is lost.
+    HANDLE last = CreateThread(NULL, 0, SaverThreadProc, &file, 0, NULL);
+    if (last == NULL) {
+        return true;
+    }
+    const ULONGLONG later = GetTickCount64();
+    const bool done =
+        WaitForSingleObject(last, later < until ? static_cast<DWORD>(until - later) : 0) == WAIT_OBJECT_0;
+    CloseHandle(last);
+    return done;
 }
 
 // The `exclude` file beside `setting`: the names have the same length.
@@ -312,11 +329,11 @@ RemapSettings* CreateRemapSettings()
     return settings;
 }
 
-void LoadSettings()
+bool LoadSettings()
 {
     RemapSettings* settings = active_settings;
     if (settings == NULL || settings->file_path[0] == L'\0') {
-        return;
+        return true;
     }
     SettingsLoad load = SettingsUnreadable;
     HANDLE file = CreateFileW(settings->file_path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
@@ -328,9 +345,7 @@ void LoadSettings()
     } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
         load = SettingsMissing;
     }
-    if (RewriteAfterLoad(load)) {
-        SaveSettings(*settings);
-    }
+    return !RewriteAfterLoad(load) || SaveSettings(*settings);
 }
 
 bool SaveSettings(RemapSettings& settings)
@@ -353,10 +368,11 @@ void SaveSettingsInBackground(const RemapSettings& settings)
     StartSaver(SettingFile, start);
 }
 
-void FinishSettingsSave(DWORD wait_ms)
+bool FinishSettingsSave(DWORD wait_ms)
 {
-    FinishSave(SettingFile, wait_ms);
-    FinishSave(ExcludeFile, wait_ms);
+    const ULONGLONG until = GetTickCount64() + wait_ms;
+    const bool settings_done = FinishSave(SettingFile, until);
+    return FinishSave(ExcludeFile, until) && settings_done;
 }
 
 void LoadExcludeList()

@@ -17,9 +17,11 @@ RemapSettings* CreateRemapSettings();
 // Reads the `setting` file into *active_settings once. A missing file, an
 // empty one, one of more than SETTINGS_FILE_LIMIT bytes and one whose scan
 // stops at an unusable line are rewritten from the record; one that is there but cannot
-// be opened or read now is left alone (RewriteAfterLoad). Does nothing while
-// active_settings is null.
-void LoadSettings();
+// be opened or read now is left alone (RewriteAfterLoad). False when the
+// file had to be written so and could not be (a folder where nothing can be
+// saved, such as Program Files); true otherwise, also while active_settings
+// is null or its path empty, when nothing is done.
+bool LoadSettings();
 
 // Rewrites the `setting` file from the record in its canonical 63-byte form:
 // written to "setting.tmp" and renamed over the file, so that the old file
@@ -51,13 +53,15 @@ void LoadExcludeList();
 // newest list winning. Nothing when LoadExcludeList found no folder.
 void SaveExcludeListInBackground();
 
-// For the exit: waits up to `wait_ms` for each file's saver at work, then
-// writes on the calling thread what is still pending (no saver could be started, or the
-// last save failed), once. What cannot be written then is lost: the file
-// keeps the switches of the last save that succeeded; so is a save still at
-// work when the wait ends, which the end of the process cuts off before its
-// rename, the old file whole.
-void FinishSettingsSave(DWORD wait_ms);
+// For the exit: waits for each file's saver at work, then has what is still
+// pending (no saver could be started, or the last save failed) written once
+// more on a saver of its own, all within `wait_ms`. True when no saver is
+// left at work; false when the time ran out, and a saver still at work on a
+// dead drive may hold a lock inside the file system: the caller then ends
+// the process with TerminateProcess rather than ExitProcess. What was not
+// written is lost: the file keeps the switches of the last save that
+// succeeded, whole until a rename that never came.
+bool FinishSettingsSave(DWORD wait_ms);
 
 // The running executable's full path, newly allocated on the process heap
 // into *path (preset to null by the caller, freed with HeapFree). False, with

@@ -99,3 +99,19 @@ bool ExecutableInFolder(const wchar_t* executable_path, const wchar_t* folder)
         executable += executable_length;
     }
 }
+
+bool StartsThisCopy(const wchar_t* target, const wchar_t* arguments, const wchar_t* executable_path)
+{
+    for (;; ++target, ++executable_path) {
+        const wchar_t one = *target >= L'a' && *target <= L'z' ? static_cast<wchar_t>(*target - 0x20) : *target;
+        const wchar_t other = *executable_path >= L'a' && *executable_path <= L'z'
+                                  ? static_cast<wchar_t>(*executable_path - 0x20)
+                                  : *executable_path;
+        if (one != other) {
+            return false;
+        }
+        if (one == L'\0') {
+            return std::wcscmp(arguments, L"/hide") == 0;
+        }
+    }
+}

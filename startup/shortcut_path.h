@@ -25,3 +25,14 @@ void FormatShortcutPath(wchar_t* out, const wchar_t* folder, const wchar_t* exec
 // root, a bare name, nothing) holds no executable: a TEMP variable set to
 // "C:\" must not put the whole drive in the temporary folder.
 bool ExecutableInFolder(const wchar_t* executable_path, const wchar_t* folder);
+
+// What the startup shortcut starts: nothing (no file), this copy, or another
+// (after an update unpacked into a new folder, the old one; or a file that
+// is no shortcut).
+enum ShortcutState { ShortcutMissing, ShortcutThisCopy, ShortcutOtherCopy };
+
+// Whether a shortcut with target `target` and arguments `arguments` starts
+// the executable at `executable_path` as the startup box makes it: the two
+// paths equal as whole strings, the letters A to Z matching either case, and
+// the arguments exactly "/hide".
+bool StartsThisCopy(const wchar_t* target, const wchar_t* arguments, const wchar_t* executable_path);

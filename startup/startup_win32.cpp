@@ -47,6 +47,9 @@ BOOL WithStartupShortcut(ShortcutFileOp operation)
 
 namespace {
 
+// Room for the longest path Windows knows.
+const int SHORTCUT_TARGET_CAPACITY = 32768;
+
 // The long form of an existing path (TEMP often names the user's folder by
 // its short 8.3 name), newly allocated on the process heap; null when it
 // cannot be made.
@@ -88,6 +91,48 @@ bool ExecutableInTempFolder()
     }
     HeapFree(heap, 0, executable_path);
     return inside;
+}
+
+ShortcutState ReadStartupShortcut()
+{
+    HANDLE heap = GetProcessHeap();
+    wchar_t* executable_path = NULL;
+    wchar_t* shortcut_path = NULL;
+    if (!GetExecutablePath(&executable_path)) {
+        return ShortcutMissing;
+    }
+    ShortcutState state = ShortcutMissing;
+    if (GetStartupShortcutPath(executable_path, &shortcut_path)) {
+        if (PathFileExistsW(shortcut_path)) {
+            state = ShortcutOtherCopy;
+            wchar_t* target = static_cast<wchar_t*>(HeapAlloc(heap, 0, SHORTCUT_TARGET_CAPACITY * sizeof(wchar_t)));
+            wchar_t arguments[INFOTIPSIZE];
+            IShellLinkW* link = NULL;
+            IPersistFile* file = NULL;
+            if (target != NULL &&
+                SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                           reinterpret_cast<void**>(&link))) &&
+                SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                SUCCEEDED(file->Load(shortcut_path, STGM_READ)) &&
+                link->GetPath(target, SHORTCUT_TARGET_CAPACITY, NULL, 0) == S_OK &&
+                SUCCEEDED(link->GetArguments(arguments, ARRAYSIZE(arguments))) &&
+                StartsThisCopy(target, arguments, executable_path)) {
+                state = ShortcutThisCopy;
+            }
+            if (file != NULL) {
+                file->Release();
+            }
+            if (link != NULL) {
+                link->Release();
+            }
+            if (target != NULL) {
+                HeapFree(heap, 0, target);
+            }
+        }
+        HeapFree(heap, 0, shortcut_path);
+    }
+    HeapFree(heap, 0, executable_path);
+    return state;
 }
 
 void CreateStartupShortcut()
@@ -133,21 +178,12 @@ SRWLOCK ReportLock = SRWLOCK_INIT;
 HWND ReportWindow;
 UINT ReportMessage;
 
-DWORD WINAPI StartupWishThread(void*)
+// Carries out the latest wish unless it was tried already (the box then
+// shows its outcome, which a later attempt could silently undo) or is done,
+// once the thread at work on one before is through, and reports.
+void CarryOutLatestWish()
 {
-    const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-    FinishStartupShortcut(INFINITE);
-    if (SUCCEEDED(com)) {
-        CoUninitialize();
-    }
-    return 0;
-}
-
-}  // namespace
-
-void FinishStartupShortcut(DWORD wait_ms)
-{
-    const DWORD waited = WaitForSingleObject(ShortcutWork, wait_ms);
+    const DWORD waited = WaitForSingleObject(ShortcutWork, INFINITE);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
         return;
     }
@@ -161,8 +197,8 @@ void FinishStartupShortcut(DWORD wait_ms)
         }
         // What is there, not what was wished: a redirected, offline or
         // blocked Startup folder takes no shortcut, and the next wish for one
-        // must try again.
-        StartupDone = WithStartupShortcut(PathFileExistsW) != 0;
+        // must try again; so does one to another copy left in place.
+        StartupDone = ReadStartupShortcut() == ShortcutThisCopy;
     }
     StartupTried = wish;
     const LONG exists = StartupDone;
@@ -172,6 +208,31 @@ void FinishStartupShortcut(DWORD wait_ms)
         PostMessageW(ReportWindow, ReportMessage, static_cast<WPARAM>(exists), static_cast<LPARAM>(wish));
     }
     ReleaseSRWLockShared(&ReportLock);
+}
+
+DWORD WINAPI StartupWishThread(void*)
+{
+    const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    CarryOutLatestWish();
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool FinishStartupShortcut(DWORD wait_ms)
+{
+    // On a thread of its own: COM and the file system may hang on a dead
+    // drive. Without a thread the wish is lost.
+    HANDLE last = CreateThread(NULL, 0, StartupWishThread, NULL, 0, NULL);
+    if (last == NULL) {
+        return true;
+    }
+    const bool done = WaitForSingleObject(last, wait_ms) == WAIT_OBJECT_0;
+    CloseHandle(last);
+    return done;
 }
 
 void TrackStartupShortcut(HWND window, UINT message, bool exists)

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "startup/shortcut_path.h"
+
 // A file operation on the shortcut path: PathFileExistsW or DeleteFileW.
 typedef BOOL(WINAPI* ShortcutFileOp)(LPCWSTR path);
 
@@ -20,6 +22,12 @@ BOOL WithStartupShortcut(ShortcutFileOp operation);
 // be found. Asks the disk: for the window's creation, before the hook.
 bool ExecutableInTempFolder();
 
+// Reads the shortcut, when there is one, for what it starts
+// (StartsThisCopy); one that cannot be read counts as another copy's. Needs
+// COM initialised on the calling thread. Asks the disk: for the window's
+// creation, before the hook, and for the wish threads.
+ShortcutState ReadStartupShortcut();
+
 // Writes the shortcut: target the executable, arguments "/hide". Needs COM
 // initialised on the calling thread (single-threaded apartment).
 void CreateStartupShortcut();
@@ -27,8 +35,9 @@ void CreateStartupShortcut();
 // The startup box's wish, carried out away from the calling thread, which
 // runs the keyboard hook: the Startup folder may be on a network or cloud
 // drive, and COM and the file write can take seconds. `exists` is whether
-// the shortcut is there now. Each wish carried out is reported to `window`
-// as `message`: wParam 1 when the shortcut exists afterwards, else 0, and
+// a shortcut to this copy is there now. Each wish carried out is reported to
+// `window` as `message`: wParam 1 when a shortcut to this copy exists
+// afterwards, else 0, and
 // lParam the wish, for StartupReportIsLatest. Call once before the first wish.
 void TrackStartupShortcut(HWND window, UINT message, bool exists);
 
@@ -41,12 +50,15 @@ void WishStartupShortcut(bool wanted);
 // the box may show the report's result.
 bool StartupReportIsLatest(LPARAM wish);
 
-// Carries out the latest wish unless it was tried already (the box then
-// shows its outcome, which a later attempt could silently undo) or is done,
-// after waiting up to `wait_ms` for a thread at work on one, and reports;
-// needs COM on the calling thread. The wish threads run it; so does the
-// exit, which would end them (and leave a shortcut half written).
-void FinishStartupShortcut(DWORD wait_ms);
+// For the exit: carries out the latest wish on a thread of its own unless
+// it was tried already (the box then shows its outcome, which a later
+// attempt could silently undo) or is done, after the thread at work on one
+// before, and reports; the wish threads would otherwise be cut off with a
+// shortcut half written. True when that thread is through within
+// `wait_ms`; false when the time ran out, and COM or the file system may
+// still hold a lock: the caller then ends the process with
+// TerminateProcess rather than ExitProcess.
+bool FinishStartupShortcut(DWORD wait_ms);
 
 // No more reports: for the window's destruction, after the exit's
 // FinishStartupShortcut. A thread still at work then posts nothing.

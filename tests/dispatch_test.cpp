@@ -32,6 +32,7 @@ TEST(DecideCommand, StartupBoxExitAndMenuItems)
         EXPECT_EQ(DecideCommand(IDM_EXCLUDE, state), CommandExclude);
         EXPECT_EQ(DecideCommand(IDC_EXCLUDE_REMOVE, state), CommandRemoveExcluded);
         EXPECT_EQ(DecideCommand(IDC_EXCLUDE_LIST, state), CommandListSelection);
+        EXPECT_EQ(DecideCommand(IDM_RESTART_ELEVATED, state), CommandRestartElevated);
     }
     // A switch's menu item goes the way of its box; no item for the startup box.
     for (uint32_t id = IDM_OPTION_FIRST - 1; id <= IDM_OPTION_FIRST + OPTION_BOX_COUNT; ++id) {
@@ -47,13 +48,14 @@ TEST(TrayMenu, ItemsChecksTextsAndTooltip)
     // then the items, "-" a separator, "*" checked.
     struct Case {
         const char* switches;
-        bool paused, application, listed;
+        bool paused, application, listed, restart;
         const char* items;
     };
     const Case cases[] = {
-        {"", false, false, false, "121 122 123 120 - 110 - 100 101"},
-        {"cd", true, true, false, "121* 122 123* 120 - 110* 111 - 100 101"},
-        {"sl", false, true, true, "121 122* 123 120* - 110 111* - 100 101"},
+        {"", false, false, false, false, "121 122 123 120 - 110 - 100 101"},
+        {"cd", true, true, false, false, "121* 122 123* 120 - 110* 111 - 100 101"},
+        {"sl", false, true, true, true, "121 122* 123 120* - 110 111* 112 - 100 101"},
+        {"", false, false, false, true, "121 122 123 120 - 110 112 - 100 101"},
     };
     for (const Case& c : cases) {
         RemapSettings settings{};
@@ -62,7 +64,7 @@ TEST(TrayMenu, ItemsChecksTextsAndTooltip)
                                     : *on == 'l' ? IDC_SEND_LANG : IDC_USE_DVORAK) = 1;
         }
         TrayMenuItem items[TRAY_MENU_MAX_ITEMS];
-        const uint32_t count = LayOutTrayMenu({&settings, c.paused, c.application, c.listed}, items);
+        const uint32_t count = LayOutTrayMenu({&settings, c.paused, c.application, c.listed, c.restart}, items);
         std::string shown;
         for (uint32_t i = 0; i < count; ++i) {
             shown += (i > 0 ? " " : "") + (items[i].id == 0 ? "-" : std::to_string(items[i].id)) +
@@ -201,6 +203,57 @@ TEST(EngineEvents, SessionPowerAndTrayRetry)
     EXPECT_TRUE(KeepTryingTrayIcon(1));
     EXPECT_TRUE(KeepTryingTrayIcon(60));
     EXPECT_FALSE(KeepTryingTrayIcon(61)) << "two minutes at 2 s are enough";
+}
+
+TEST(DecideInstance, OneInstanceAcrossVersionsAndIntegrityLevels)
+{
+    // Per claim: no window, a window on its way out, a live window; without
+    // and with /takeover.
+    const InstanceAction R = InstanceRun, S = InstanceShowOther, T = InstanceTakeOver, W = InstanceWait;
+    const struct {
+        InstanceClaim claim;
+        InstanceAction actions[6];
+        const char* note;
+    } cases[] = {
+        {ClaimOwned, {R, R, R, R, S, S}, "a live window is an older version's, which takes no mutex"},
+        {ClaimTaken, {W, W, W, W, S, T}, "the other is starting or exiting: wait for it"},
+        {ClaimDenied, {W, W, W, W, S, T}, "an elevated instance's mutex is closed to us"},
+        {ClaimFailed, {R, R, R, R, S, S}, "no mutex: the window alone"},
+    };
+    for (const auto& c : cases) {
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_EQ(DecideInstance(c.claim, i >= 2, i / 2 == 1, i % 2 == 1), c.actions[i]) << c.note << ", case " << i;
+        }
+    }
+    EXPECT_TRUE(OffersElevatedRestart(false, 3)) << "a split administrator token";
+    for (uint32_t type : {0u, 1u, 2u}) {
+        EXPECT_FALSE(OffersElevatedRestart(false, type)) << "a standard user or UAC off, type " << type;
+    }
+    EXPECT_FALSE(OffersElevatedRestart(true, 2)) << "elevated already";
+    const wchar_t* const takeover[] = {L"lumbrix.exe", L"/takeover"};
+    const wchar_t* const other[] = {L"lumbrix.exe", L"/takeoverx"};
+    EXPECT_TRUE(StartsTakingOver(2, takeover));
+    EXPECT_FALSE(StartsTakingOver(2, other));
+    EXPECT_FALSE(StartsTakingOver(1, takeover));
+    EXPECT_FALSE(StartsHidden(2, takeover));
+}
+
+TEST(ChooseNotice, TheFirstThatApplies)
+{
+    const NoticeKind expected[] = {NoticeGuide,      NoticeOtherCopy,  NoticeUnsaved,    NoticeUnsaved,
+                                   NoticeTempFolder, NoticeTempFolder, NoticeTempFolder, NoticeTempFolder};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(ChooseNotice(i & 4, i & 2, i & 1), expected[i]) << "temp, unsaved, other copy: " << i;
+    }
+}
+
+TEST(EndSession, TheExitRunsWithinWindowsBudget)
+{
+    EXPECT_EQ(DecideEndSession(0), EndSessionNothing) << "another program cancelled the end";
+    EXPECT_EQ(DecideEndSession(1), EndSessionExit);
+    const ExitWaits user = ExitWaitsFor(false), session = ExitWaitsFor(true);
+    EXPECT_LE(session.startup_ms + session.settings_ms, 4000u) << "Windows ends a program about 5 s after WM_ENDSESSION";
+    EXPECT_TRUE(user.startup_ms >= session.startup_ms && user.settings_ms >= session.settings_ms);
 }
 
 TEST(HookWatch, ARawKeyTheHookNeverSawRearmsOnce)

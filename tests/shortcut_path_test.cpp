@@ -89,3 +89,26 @@ TEST(ExecutableInFolder, WholePartsInAnyCase)
         EXPECT_EQ(ExecutableInFolder(c.executable, c.folder), c.inside) << c.executable << L" in " << c.folder;
     }
 }
+
+TEST(StartsThisCopy, WholePathInAnyCaseOfAToZAndExactlySlashHide)
+{
+    const wchar_t* const exe = L"C:\\Tools\\Lumbrix-0.5\\lumbrix.exe";
+    struct {
+        const wchar_t* target;
+        const wchar_t* arguments;
+        bool ours;
+    } cases[] = {
+        {L"C:\\Tools\\Lumbrix-0.5\\lumbrix.exe", L"/hide", true},
+        {L"c:\\TOOLS\\lumbrix-0.5\\LUMBRIX.EXE", L"/hide", true},
+        {L"C:\\Tools\\Lumbrix-0.4\\lumbrix.exe", L"/hide", false},  // an update unpacked into a new folder
+        {L"C:\\Tools\\Lumbrix-0.5\\lumbrix.exe.bak", L"/hide", false},
+        {L"C:\\Tools\\Lumbrix-0.5\\lumbrix.ex", L"/hide", false},
+        {L"C:\\Tools\\Lumbrix-0.5\\lumbrix.exe", L"", false},
+        {L"C:\\Tools\\Lumbrix-0.5\\lumbrix.exe", L"/hidex", false},
+        {L"", L"/hide", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(StartsThisCopy(c.target, c.arguments, exe), c.ours) << c.target << L" " << c.arguments;
+    }
+    EXPECT_FALSE(StartsThisCopy(L"C:\\ｔｏｏｌｓ\\lumbrix.exe", L"/hide", L"C:\\ＴＯＯＬＳ\\lumbrix.exe")) << "A to Z only";
+}

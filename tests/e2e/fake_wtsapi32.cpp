@@ -18,7 +18,10 @@ extern "C" __declspec(dllexport) BOOL WINAPI WTSRegisterSessionNotification(HWND
     return up;
 }
 
+// Slow to answer at the exit, as a busy service is: a launch then comes while
+// the program exits.
 extern "C" __declspec(dllexport) BOOL WINAPI WTSUnRegisterSessionNotification(HWND)
 {
+    Sleep(2000);
     return TRUE;
 }

@@ -146,12 +146,15 @@ std::string Canonical(const char* flags)
     return std::string(text, FormatSettings(settings, text));
 }
 
+// What the last start-up's load said: false when it could not write the file.
+bool LoadWrote;
+
 // Start-up as the entry does it: the record, then the load.
 RemapSettings* StartUp()
 {
     RemapSettings* settings = CreateRemapSettings();
     active_settings = settings;
-    LoadSettings();
+    LoadWrote = LoadSettings();
     return settings;
 }
 
@@ -197,7 +200,7 @@ void RunFileCases()
         RemapSettings* settings = StartUp();
         const std::string after = ReadBytes(SettingPath());
         const std::string expected = c.after == UNCHANGED ? c.before : c.after;
-        Check(settings != NULL && Flags(*settings) == c.flags && after == expected, c.what,
+        Check(settings != NULL && Flags(*settings) == c.flags && after == expected && LoadWrote, c.what,
               (settings != NULL ? Flags(*settings) : std::string("no record")) + " " + Shown(after));
         Check(!Exists(TemporaryPath()), "  and leaves no temporary file");
         ShutDown(settings);
@@ -265,11 +268,12 @@ int Hold(const wchar_t* path)
 
 // The file cannot be written (nor, held or a directory, read): the load and
 // a later save leave the record in effect and nothing behind.
-void CheckBlockedFile(const char* what, const char* loaded_flags)
+// `unwritten`: the load could read the file, and its repair failed.
+void CheckBlockedFile(const char* what, const char* loaded_flags, bool unwritten)
 {
     RemapSettings* settings = StartUp();
-    Check(settings != NULL && Flags(*settings) == loaded_flags, what,
-          std::string("load gives ") + (settings != NULL ? Flags(*settings) : "no record"));
+    Check(settings != NULL && Flags(*settings) == loaded_flags && LoadWrote != unwritten, what,
+          std::string("load gives ") + (settings != NULL ? Flags(*settings) : "no record") + ", failed repair told: " + (LoadWrote ? "no" : "yes"));
     if (settings != NULL) {
         SetFlags(*settings, "1101");
         SaveSettings(*settings);
@@ -289,7 +293,7 @@ void RunBlockedCases()
     HANDLE holder = NULL;
     HANDLE release = HoldInOtherProcess(SettingPath(), &holder);
     Check(holder != NULL, "held file: helper process runs");
-    CheckBlockedFile("file held open without sharing by another process", "0000");
+    CheckBlockedFile("file held open without sharing by another process", "0000", false);
     SetEvent(release);
     WaitForSingleObject(holder, 30000);
     DWORD code = 1;
@@ -302,12 +306,12 @@ void RunBlockedCases()
     Clear();
     WriteBytes(SettingPath(), bad);
     SetFileAttributesW(SettingPath().c_str(), FILE_ATTRIBUTE_READONLY);
-    CheckBlockedFile("read-only file", "0001");
+    CheckBlockedFile("read-only file", "0001", true);
     Check(ReadBytes(SettingPath()) == bad, "read-only file: the file is not changed", Shown(ReadBytes(SettingPath())));
 
     Clear();
     CreateDirectoryW(SettingPath().c_str(), NULL);
-    CheckBlockedFile("directory named setting", "0000");
+    CheckBlockedFile("directory named setting", "0000", false);
     Check((GetFileAttributesW(SettingPath().c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0,
           "directory named setting: the directory stays");
     Clear();
