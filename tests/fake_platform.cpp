@@ -177,6 +177,11 @@ void ResetFakePlatform()
     landing.clear();
     now_ms = 0;
     fail_next_timer = false;
+    LateHookMs = 300;
+    // Nothing in front that the hook cannot see, no reset left to finish.
+    ForegroundReturnsToSight(0x2000, 0x2000);
+    ResetEngine();
+    injected_keys.clear();
 }
 
 void FailNextHoldTimer()

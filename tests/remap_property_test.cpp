@@ -14,9 +14,13 @@
 // own table of what each physical key stands for, never in the engine's
 // records: a press gives its mapped key, a repeat and the release follow
 // the press, a key shared by several held keys goes up with the last of
-// them, an Alt is a tap only alone, quick, and without a click or another
-// modifier, and a reset after a blind period may let go of a held key until
-// its next repeat. Checked at every step: each event gives exactly the
+// them, and a reset after a blind period may let go of a held key until
+// its next repeat. An Alt is a tap by the typist's rule alone, from the
+// model's own events: released less than ALT_HOLD_MS after its press, no
+// key, button or wheel pressed in between (by the user or another program,
+// late or not), and at its press no Shift, Ctrl, Windows key or mouse button
+// held. Windows gives up on each hook call `wait` ms after it began waiting
+// for it, one call at a time, at most a second whatever the user set. Checked at every step: each event gives exactly the
 // modifier press due, then its key or click, and nothing else; every key
 // pressed while seen keeps its mapped key down in the system until its own
 // release; a mouse hook is there exactly while a tap is pending; the
@@ -95,6 +99,14 @@ struct Stream {
     std::array<bool, 256> system_physical{};
     // A CapsLock reached the system as itself, and no reset came since.
     bool lock_touched = false;
+    // How long Windows waits for a hook call; a stall of the thread, and
+    // whether the next key was typed during it.
+    unsigned wait = 300;
+    bool chained = false;
+    uint32_t stall_began = 0, stall_length = 0;
+    // The window in front cannot be queried; a reset may wait for a key.
+    bool unqueryable = false;
+    bool reset_deferred = false;
     // Keys went up or down where the hook was blind, or the system refused
     // the releases of a reset: what the keys held then stand for is anyone's
     // guess until they are let go, and so is each Alt's next press (the
@@ -278,7 +290,7 @@ struct Stream {
             // Whether another held key is a modifier in the system may be
             // past telling.
             side = Press{true, true, false, false, side.free || AnyFree(), 0, now, now, timed, static_cast<uint16_t>(vk)};
-            if (ModifierHeld(vk)) {
+            if (ModifierHeld(vk) || !buttons.empty()) {
                 Decide(side, vk, expected);
             } else if (!timed && !side.free) {
                 FailNextHoldTimer();
@@ -330,7 +342,16 @@ struct Stream {
         Injected();
         Press& p = press[key];
         const uint32_t vk = LayoutKey(key, down);
-        const bool late = blind == Sighted && Roll(16) == 0;
+        // A key typed during the stall of the one before is waited for only
+        // once Windows gave up on that one.
+        const bool chain = chained && blind == Sighted;
+        chained = false;
+        const bool late = chain ? stall_length >= 2 * wait : blind == Sighted && Roll(16) == 0;
+        const uint32_t typed = chain ? stall_began + Roll(wait) : Now();
+        if (late && !chain) {
+            stall_began = Now();
+            stall_length = wait + (Roll(2) != 0 ? Roll(2 * wait) : 0);
+        }
         Note(std::string(blind != Sighted ? "[blind " : late ? "[late " : "[") + (down ? "d:" : "u:") + std::to_string(vk) + "]");
         if (blind != Sighted || late) {
             // Windows hands the key to the system without the hook's answer.
@@ -370,12 +391,24 @@ struct Stream {
             if (late && down) {
                 // Passed on untouched: the key is itself from now on, and what
                 // it stood for before goes.
+                InterruptTaps(vk == VK_LMENU || vk == VK_RMENU ? vk : 0, expected);
                 if (p.down && p.mapped != vk) {
                     const Press keep = p;
                     LetGo(key, expected);
                     p = keep;
                 }
                 p = Press{true, false, false, true, false, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
+                if (vk == VK_CAPITAL && RemapOptions.capslock_to_ctrl) {
+                    // Let go of at once, its lock switched back: the next
+                    // repeat is Ctrl.
+                    expected.emplace_back(VK_CAPITAL, false);
+                    if (caps_lock_on) {
+                        expected.emplace_back(VK_CAPITAL, true);
+                        expected.emplace_back(VK_CAPITAL, false);
+                    }
+                    p.mapped = 0;
+                    p.in_system = false;
+                }
             } else {
                 const bool alt = vk == VK_LMENU || vk == VK_RMENU;
                 if (alt && down && p.alt_tap && p.decided && now - p.last > ALT_REPEAT_GAP_MS) {
@@ -394,7 +427,7 @@ struct Stream {
                     p = Press{};
                     p.free = free;
                 }
-                if (routed || !late) {
+                if (down) {
                     InterruptTaps(routed ? vk : 0, expected);
                 }
                 if (routed) {
@@ -421,20 +454,19 @@ struct Stream {
                 }
             }
             system_physical[vk] = down && !p.alt_tap && p.mapped == vk;
-            if (late) {
+            if (late && !chain) {
                 // The thread was busy all the while.
-                AdvanceTime(LateHookMs, false);
-                now += LateHookMs;
-                lock_touched = lock_touched || (vk == VK_CAPITAL && down);
+                AdvanceTime(stall_length, false);
+                now += stall_length;
             }
             HookKeyEvent event = PhysicalEvent(message, vk);
             event.scanCode = key == VK_CAPITAL ? 0x3A : 0;
             // Late: typed before the stall; or, on time, typed long ago and
             // queued behind other keys, whose calls were answered.
-            if (late) {
-                event.time -= LateHookMs;
+            if (late || chain) {
+                event.time = typed;
             } else if (Roll(16) == 0 && vk != VK_LMENU && vk != VK_RMENU) {
-                event.time -= 2 * LateHookMs;
+                event.time -= 2 * wait;
                 event.previous = event.now;
             }
             verdict = RemapKeyEvent(event);
@@ -448,7 +480,7 @@ struct Stream {
             SystemKeyEvent(vk, down);
             sent.emplace_back(static_cast<uint16_t>(vk), down);
         }
-        if (!was_free && !p.free) {
+        if (!was_free && !p.free && !std::exchange(reset_deferred, false)) {
             ASSERT_EQ(sent, expected) << "(sent, expected) for key " << vk << (down ? " down" : " up")
                                       << ": the modifier due, then its own key";
         }
@@ -457,6 +489,7 @@ struct Stream {
             // Windows drops a hook that keeps it waiting.
             GoBlind(HookDropped);
         }
+        chained = late && !chain && Roll(2) == 0;
     }
 
     // A click, a button's release, a wheel turn or a move. A pending tap
@@ -474,13 +507,20 @@ struct Stream {
         }
         const bool press_or_turn = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_XBUTTONDOWN ||
                                    message == WM_MOUSEWHEEL;
+        const bool hooked = mouse_watched && blind == Sighted;
+        // Handed on late, a click still interrupts, and is not sent again.
+        const bool late = hooked && Roll(8) == 0;
+        if (late) {
+            SystemMouseEvent(message);
+        }
         Keys expected;
         if (pending && blind == Sighted && press_or_turn) {
             InterruptTaps(0, expected);
-            expected.emplace_back(static_cast<uint16_t>(message), true);
+            if (!late) {
+                expected.emplace_back(static_cast<uint16_t>(message), true);
+            }
         }
-        const bool hooked = mouse_watched && blind == Sighted;
-        if (!hooked || AltTapMouseEvent(message, 0, 0, 0) == Pass) {
+        if (!hooked || (AltTapMouseEvent(message, 0, 0, 0) == Pass && !late)) {
             SystemMouseEvent(message);
         }
         const Keys sent = Injected();
@@ -488,6 +528,56 @@ struct Stream {
             ASSERT_EQ(sent, expected) << "the modifier, then the click";
         }
         Land();
+    }
+
+    // Another program injects a press and a release of `vk`: a press
+    // interrupts a pending tap and comes again behind its modifier. Raw input
+    // reports the release from no device.
+    void Foreign(uint32_t vk)
+    {
+        for (bool down : {true, false}) {
+            LandInjected();
+            Injected();
+            Note(std::string(down ? "[id:" : "[iu:") + std::to_string(vk) + "]");
+            Keys expected;
+            if (down) {
+                InterruptTaps(0, expected);
+            }
+            expected.emplace_back(static_cast<uint16_t>(vk), down);
+            HookKeyEvent event = PhysicalEvent(down ? WM_KEYDOWN : WM_KEYUP, vk);
+            event.flags = LLKHF_INJECTED;
+            event.dwExtraInfo = 7;
+            const HookVerdict verdict = RemapKeyEvent(event);
+            Keys sent = Injected();
+            if (verdict == Pass) {
+                SystemKeyEvent(vk, down);
+                sent.emplace_back(static_cast<uint16_t>(vk), down);
+            }
+            for (uint32_t other : KEYS) {
+                press[other].knocked = press[other].knocked || (!down && press[other].mapped == vk);
+            }
+            lock_touched = lock_touched || vk == VK_CAPITAL;
+            if (vk == VK_CAPITAL && !down) {
+                RawKeyReleased(0x3A, Now());
+                const Keys more = Injected();
+                sent.insert(sent.end(), more.begin(), more.end());
+            }
+            if (!AnyFree()) {
+                ASSERT_EQ(sent, expected) << "another program's key: the modifier due, then the key";
+            }
+            Land();
+        }
+    }
+
+    // The focus goes to a window whose process cannot be queried, whose
+    // keys the hook sees, or away from it.
+    void Unqueryable(bool on)
+    {
+        Note(on ? "[unqueryable]" : "[queryable]");
+        unqueryable = on;
+        if (ForegroundReturnsToSight(on ? UNKNOWN_INTEGRITY : MEDIUM_LEVEL, MEDIUM_LEVEL)) {
+            Reset("focus");
+        }
     }
 
     // Whether `vk` is down in what the system received, counting what is
@@ -571,7 +661,8 @@ struct Stream {
                 system_physical[vk] = false;
             }
         }
-        lock_touched = false;
+        reset_deferred = unqueryable;
+        lock_touched = lock_touched && reset_deferred;
         ResetEngine();
         for (const auto& key : Injected()) {
             ASSERT_TRUE(!key.second || key.first == VK_CAPITAL) << "a reset presses nothing but the lock: " << key.first;
@@ -678,10 +769,19 @@ void CheckStep(Stream& s)
 
 void Step(Stream& s)
 {
-    const unsigned roll = s.Roll(24);
+    // A key typed during a stall comes next.
+    const unsigned roll = s.chained ? (s.Roll(2) != 0 ? 2 : 13) : s.Roll(26);
     if (roll == 0 && (s.blind == Sighted || s.blind == HookDropped)) {
         s.ChangeOptions(OPTIONS[s.Roll(std::size(OPTIONS))]);
-    } else if (roll == 1) {
+    } else if (roll == 24 && s.blind == Sighted) {
+        s.Foreign(s.Roll(2) != 0 ? 'F' : VK_CAPITAL);
+    } else if (roll == 25 && s.blind == Sighted) {
+        if (s.unqueryable && s.Roll(2) != 0) {
+            s.Reset("desktop");
+        } else {
+            s.Unqueryable(!s.unqueryable);
+        }
+    } else if (roll == 1 && !s.unqueryable) {
         if (s.blind == Sighted) {
             s.GoBlind(static_cast<Blindness>(1 + s.Roll(BLINDNESS_KINDS - 1)));
         } else {
@@ -740,8 +840,12 @@ void RunStream(Stream& s, size_t steps)
     for (uintptr_t click : std::vector<uintptr_t>(s.buttons)) {
         s.Mouse(click + 1);
     }
+    s.buttons.clear();
     if (s.blind != Sighted) {
         s.BackInSight();
+    }
+    if (s.unqueryable) {
+        s.Unqueryable(false);
     }
     const uint32_t last = KEYS[s.Roll(std::size(KEYS))];
     s.Event(last, true);
@@ -779,7 +883,11 @@ void PlayStream(unsigned long long seed, bool logging, std::string* log)
     s.earlier_failures = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
     const char* options = OPTIONS[s.Roll(std::size(OPTIONS))];
     s.layout = static_cast<Layout>(s.Roll(LAYOUTS));
+    // LowLevelHooksTimeout as the user may have set it; Windows waits at most a second.
+    const unsigned setting = std::array<unsigned, 4>{0, 200, 1000, 5000}[s.Roll(4)];
+    s.wait = setting == 0 ? 300 : std::min(setting, 1000u);
     StartEngine("");
+    LateHookMs = setting == 0 ? 300 : setting;
     caps_lock_on = s.Roll(4) == 0;
     s.Note(std::string("[start o:") + options + " layout " + std::to_string(s.layout) + (caps_lock_on ? " lock on]" : "]"));
     SetOptions(options);
