@@ -78,7 +78,7 @@ void PendingTapMouse(benchmark::State& state, uintptr_t message)
     Judge(WM_SYSKEYDOWN, VK_LMENU);
     for (auto _ : state) {
         ++mouse_calls;
-        benchmark::DoNotOptimize(AltTapMouseEvent(message, 0, 0, 0));
+        benchmark::DoNotOptimize(AltTapMouseEvent({message, 0, 0, 0, false}));
     }
 }
 
@@ -111,7 +111,7 @@ void Stream(benchmark::State& state)
 
 }  // namespace
 
-unsigned SendKeyInput(uint16_t, int, uint32_t, uint32_t)
+unsigned SendKeyInput(uint16_t, int, uintptr_t, uint32_t)
 {
     ++injected_count;
     return 1;
@@ -141,11 +141,12 @@ void CancelHoldTimer(uintptr_t)
 {
 }
 
-void WatchMouse(bool)
+bool WatchMouse(bool)
 {
+    return true;
 }
 
-unsigned SendMouseInput(uintptr_t, uint32_t)
+unsigned SendMouseInput(uintptr_t, uint32_t, uintptr_t)
 {
     return 1;
 }

@@ -92,6 +92,19 @@ void ResetEngine()
     SelectKeyRules(reset_pending);
 }
 
+void FinishReset()
+{
+    foreground_elevated = false;
+    ResetEngine();
+}
+
+void SwitchCapsLockBack()
+{
+    const uint8_t caps_in_flight = InFlight[VK_CAPITAL];
+    LetGoOfCapsLock();
+    SwitchLockOff(caps_in_flight);
+}
+
 bool ForegroundReturnsToSight(uint32_t window_level, uint32_t own_level)
 {
     if (window_level == PROCESS_GONE) {

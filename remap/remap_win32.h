@@ -15,8 +15,8 @@ extern HHOOK KeyboardHookHandle;
 extern uint32_t KeyboardHookTime;
 
 // WH_KEYBOARD_LL procedure: stamps the tick count, runs RemapKeyEvent with
-// the event, that stamp and the one of the call before (whether the call is
-// late), returns 1 to swallow.
+// the event, that stamp and when Windows began waiting for the call
+// (whether the call is late), returns 1 to swallow.
 LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 
 // Installs the keyboard hook; when one is installed already, installs a new

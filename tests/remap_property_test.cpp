@@ -84,6 +84,7 @@ struct Press {
     uint16_t sent = 0;       // the key code the layout gave the press
     bool knocked = false;    // `mapped` was let go of in the system by another key's release
     bool stale = false;      // replaced, then let go of by a reset: its release reaches nothing
+    unsigned long long timer_from = 0;  // Alt-tap: when its hook call started the timer
 };
 
 struct Stream {
@@ -103,10 +104,11 @@ struct Stream {
     // whether the next key was typed during it.
     unsigned wait = 300;
     bool chained = false;
-    uint32_t stall_began = 0, stall_length = 0;
+    uint32_t stall_began = 0, stall_length = 0, stall_answered = 0;
     // The window in front cannot be queried; a reset may wait for a key.
     bool unqueryable = false;
     bool reset_deferred = false;
+    unsigned long long call_time = 0;
     // Keys went up or down where the hook was blind, or the system refused
     // the releases of a reset: what the keys held then stand for is anyone's
     // guess until they are let go, and so is each Alt's next press (the
@@ -290,6 +292,7 @@ struct Stream {
             // Whether another held key is a modifier in the system may be
             // past telling.
             side = Press{true, true, false, false, side.free || AnyFree(), 0, now, now, timed, static_cast<uint16_t>(vk)};
+            side.timer_from = call_time;
             if (ModifierHeld(vk) || !buttons.empty()) {
                 Decide(side, vk, expected);
             } else if (!timed && !side.free) {
@@ -338,16 +341,21 @@ struct Stream {
     // before it, the engine's own included.
     void Event(uint32_t key, bool down)
     {
-        LandInjected();
-        Injected();
+        // A key typed during the stall of the one before is waited for only
+        // once Windows gave up on that one, before what the engine injected
+        // for that one; it is judged by its own time.
         Press& p = press[key];
         const uint32_t vk = LayoutKey(key, down);
-        // A key typed during the stall of the one before is waited for only
-        // once Windows gave up on that one.
-        const bool chain = chained && blind == Sighted;
+        const bool chain = chained && blind == Sighted && vk != 0;
         chained = false;
-        const bool late = chain ? stall_length >= 2 * wait : blind == Sighted && Roll(16) == 0;
+        LandInjected();
+        Injected();
+        KeyboardHookAnswered = chain ? stall_answered : KeyboardHookAnswered;
+        // A reset left to finish is finished at a call on time.
+        const bool late = chain ? stall_length >= 2 * wait : blind == Sighted && !reset_deferred && vk != 0 && Roll(16) == 0;
         const uint32_t typed = chain ? stall_began + Roll(wait) : Now();
+        const unsigned long long at_call = call_time = now;
+        now = chain ? typed : now;
         if (late && !chain) {
             stall_began = Now();
             stall_length = wait + (Roll(2) != 0 ? Roll(2 * wait) : 0);
@@ -386,7 +394,7 @@ struct Stream {
         if (vk == 0) {
             // Only raw input hears this release.
             LetGo(key, expected);
-            RawKeyReleased(0x3A, Now());
+            RawKeyReleased(1, 0x3A, Now());
         } else {
             if (late && down) {
                 // Passed on untouched: the key is itself from now on, and what
@@ -454,24 +462,22 @@ struct Stream {
                 }
             }
             system_physical[vk] = down && !p.alt_tap && p.mapped == vk;
+            now = at_call;
             if (late && !chain) {
                 // The thread was busy all the while.
                 AdvanceTime(stall_length, false);
                 now += stall_length;
             }
-            HookKeyEvent event = PhysicalEvent(message, vk);
-            event.scanCode = key == VK_CAPITAL ? 0x3A : 0;
             // Late: typed before the stall; or, on time, typed long ago and
             // queued behind other keys, whose calls were answered.
-            if (late || chain) {
-                event.time = typed;
-            } else if (Roll(16) == 0 && vk != VK_LMENU && vk != VK_RMENU) {
-                event.time -= 2 * wait;
-                event.previous = event.now;
-            }
+            const bool queued = !late && !chain && Roll(16) == 0 && vk != VK_LMENU && vk != VK_RMENU;
+            KeyboardHookAnswered = queued ? Now() : KeyboardHookAnswered;
+            HookKeyEvent event = PhysicalEvent(message, vk, queued ? Now() - 2 * wait : typed);
+            event.scanCode = key == VK_CAPITAL ? 0x3A : 0;
             verdict = RemapKeyEvent(event);
+            stall_answered = KeyboardHookAnswered;
             if (key == VK_CAPITAL && !down) {
-                RawKeyReleased(0x3A, Now());
+                RawKeyReleased(1, 0x3A, Now());
             }
         }
         Keys sent = Injected();
@@ -480,16 +486,18 @@ struct Stream {
             SystemKeyEvent(vk, down);
             sent.emplace_back(static_cast<uint16_t>(vk), down);
         }
-        if (!was_free && !p.free && !std::exchange(reset_deferred, false)) {
+        const bool deferred = reset_deferred;
+        reset_deferred = reset_deferred && vk == 0;
+        if (!was_free && !p.free && !deferred) {
             ASSERT_EQ(sent, expected) << "(sent, expected) for key " << vk << (down ? " down" : " up")
                                       << ": the modifier due, then its own key";
         }
         Land();
-        if (late && Roll(2) == 0) {
+        chained = late && !chain && Roll(2) == 0;
+        if (!chained && late && Roll(2) == 0) {
             // Windows drops a hook that keeps it waiting.
             GoBlind(HookDropped);
         }
-        chained = late && !chain && Roll(2) == 0;
     }
 
     // A click, a button's release, a wheel turn or a move. A pending tap
@@ -520,7 +528,7 @@ struct Stream {
                 expected.emplace_back(static_cast<uint16_t>(message), true);
             }
         }
-        if (!hooked || (AltTapMouseEvent(message, 0, 0, 0) == Pass && !late)) {
+        if (!hooked || (AltTapMouseEvent({message, 0, 0, 0, late}) == Pass && !late)) {
             SystemMouseEvent(message);
         }
         const Keys sent = Injected();
@@ -558,7 +566,7 @@ struct Stream {
             }
             lock_touched = lock_touched || vk == VK_CAPITAL;
             if (vk == VK_CAPITAL && !down) {
-                RawKeyReleased(0x3A, Now());
+                RawKeyReleased(0, 0x3A, Now());
                 const Keys more = Injected();
                 sent.insert(sent.end(), more.begin(), more.end());
             }
@@ -693,7 +701,7 @@ struct Stream {
         Keys expected;
         for (uint32_t alt : {uint32_t{VK_LMENU}, uint32_t{VK_RMENU}}) {
             Press& side = press[alt];
-            if (timers && side.down && side.alt_tap && side.timed && !side.decided && now - side.since >= ALT_HOLD_MS) {
+            if (timers && side.down && side.alt_tap && side.timed && !side.decided && now - side.timer_from >= ALT_HOLD_MS) {
                 Decide(side, alt, expected);
             }
         }
@@ -837,6 +845,7 @@ void RunStream(Stream& s, size_t steps)
             }
         }
     }
+    s.chained = false;
     for (uintptr_t click : std::vector<uintptr_t>(s.buttons)) {
         s.Mouse(click + 1);
     }
@@ -887,7 +896,7 @@ void PlayStream(unsigned long long seed, bool logging, std::string* log)
     const unsigned setting = std::array<unsigned, 4>{0, 200, 1000, 5000}[s.Roll(4)];
     s.wait = setting == 0 ? 300 : std::min(setting, 1000u);
     StartEngine("");
-    LateHookMs = setting == 0 ? 300 : setting;
+    LateHookMs = LateHookLimitMs(setting);
     caps_lock_on = s.Roll(4) == 0;
     s.Note(std::string("[start o:") + options + " layout " + std::to_string(s.layout) + (caps_lock_on ? " lock on]" : "]"));
     SetOptions(options);
