@@ -52,6 +52,16 @@ void Dvorak(benchmark::State& state)
     }
 }
 
+// The users' everyday setting with no Alt tap pending: a letter passes as
+// it would with the Alt-tap switch off.
+void LetterNoTapPending(benchmark::State& state)
+{
+    UseOptions(1, 1, 1, 0);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Judge(WM_KEYDOWN, 'J'));
+    }
+}
+
 void CapsLockPress(benchmark::State& state)
 {
     UseOptions(1, 0, 0, 0);
@@ -122,6 +132,11 @@ bool SystemKeyDown(uint16_t)
     return false;
 }
 
+bool SystemModifierDown()
+{
+    return false;
+}
+
 bool SystemKeyToggled(uint16_t)
 {
     return false;
@@ -154,6 +169,7 @@ unsigned SendMouseInput(uintptr_t, uint32_t, uintptr_t)
 
 BENCHMARK(PassThrough);
 BENCHMARK(Dvorak);
+BENCHMARK(LetterNoTapPending);
 BENCHMARK(CapsLockPress);
 BENCHMARK(AltTap);
 BENCHMARK(MouseMove);

@@ -70,7 +70,10 @@ void PressModifier(AltTapState& state);
 // tap, and acts as its modifier at once.
 void FollowPending()
 {
-    bool pending = Pending(alt_tap_left) || Pending(alt_tap_right);
+    const bool pending = Pending(alt_tap_left) || Pending(alt_tap_right);
+    if (pending == (AltTapPending != 0)) {
+        return;
+    }
     if (pending && !WatchMouse(true)) {
         for (AltTapState* state : {&alt_tap_left, &alt_tap_right}) {
             if (Pending(*state)) {
@@ -79,15 +82,13 @@ void FollowPending()
                 PressModifier(*state);
             }
         }
-        pending = false;
+        return;
     }
     if (!pending) {
         WatchMouse(false);
     }
-    if (AltTapPending != pending) {
-        AltTapPending = pending;
-        RouteEveryKey(pending);
-    }
+    AltTapPending = pending;
+    RouteEveryKey(pending);
 }
 
 // One more key-down of the press's modifier; the first one holds it.
@@ -122,8 +123,14 @@ void Decide(AltTapState& state)
 // engine's own included, makes an Alt pressed now a modifier from its
 // press: Alt+Shift switches input languages, Ctrl+Alt is a chord, and a
 // drag under way takes the modifier at its drop.
+// The system is asked once, unless the engine holds a Ctrl it may not
+// have yet (the other Alt's, just now); only then does each key's own
+// answer count, where a release of the engine's may still be on its way.
 bool OtherModifierDown()
 {
+    if (!HeldKeys[VK_LCONTROL] && !HeldKeys[VK_RCONTROL] && !SystemModifierDown()) {
+        return false;
+    }
     for (uint16_t vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON,
                         VK_MBUTTON, VK_XBUTTON1, VK_XBUTTON2}) {
         if (SystemHolds(vk)) {
@@ -260,6 +267,8 @@ void AltTapRenewMouseWatch()
 {
     if (AltTapPending) {
         WatchMouse(false);
+        AltTapPending = 0;
+        RouteEveryKey(false);
         FollowPending();
     }
 }

@@ -96,6 +96,11 @@ struct HookMouseEvent {
 // Everything else passes.
 HookVerdict AltTapMouseEvent(const HookMouseEvent& event);
 
+// Platform seam of the modifiers: whether the system holds Shift, Ctrl, a
+// Windows key or a mouse button down now (GetAsyncKeyState), whoever
+// pressed it.
+bool SystemModifierDown();
+
 // Platform seam of the hold timer: start one ALT_HOLD_MS timer that calls
 // AltTapTimerProc (returns its nonzero id, or 0 on failure), and cancel one.
 uintptr_t StartHoldTimer();

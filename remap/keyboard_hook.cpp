@@ -100,6 +100,11 @@ KeyTable FirstRule;
 // the tap to pass a key or to rewrite it.
 KeyTable FirstStep;
 
+// 1 where the rule in force was chosen with a press or a hold of the key
+// in progress: it must be chosen again once they end. Elsewhere it is what
+// the switches give, and a release leaves it as it is.
+uint8_t Reselect[256];
+
 // Whether every key goes the slow way to finish a reset.
 bool CatchingUp;
 
@@ -125,6 +130,7 @@ void SelectKeyRule(unsigned vk)
         in_force = rule;
     }
     RulesInForce.key[vk] = in_force;
+    Reselect[vk] = record != PRESS_NONE || OutputHolds[vk] != 0;
     const bool alt_tap = (RemapOptions.send_lang && (vk == VK_LMENU || vk == VK_RMENU)) || record == PRESS_ALT_TAP;
     FirstRule.key[vk] = CatchingUp || alt_tap ? uint8_t{SLOW_FIRST} : in_force;
     if (!AltTapPending) {
@@ -242,7 +248,9 @@ OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, const HookKeyEvent& eve
 {
     const uint32_t vk = event.vkCode;
     PressRecord[vk] = PRESS_NONE;
-    SelectKeyRule(vk);
+    if (Reselect[vk]) {
+        SelectKeyRule(vk);
+    }
     if (record == PRESS_KEPT) {
         // Up in the system now, whoever pressed it there; or still down for
         // the engine's presses, which let go of it later.
@@ -254,7 +262,7 @@ OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, const HookKeyEvent& eve
         return Swallow;
     }
     LetGoOfHeldKey(record);
-    if (OutputHolds[record] == 0) {
+    if (OutputHolds[record] == 0 && Reselect[record]) {
         SelectKeyRule(record);
     }
     return Swallow;

@@ -144,6 +144,17 @@ bool SystemKeyDown(uint16_t vk)
     return system_keys_down[static_cast<uint8_t>(vk)];
 }
 
+bool SystemModifierDown()
+{
+    for (uint16_t vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON,
+                        VK_MBUTTON, VK_XBUTTON1}) {
+        if (SystemKeyDown(vk)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool SystemKeyToggled(uint16_t vk)
 {
     return vk == VK_CAPITAL && caps_lock_on;
