@@ -7,6 +7,8 @@
 #include "remap/key_injection.h"
 #include "remap/remap_options.h"
 
+#include <initializer_list>
+
 HHOOK KeyboardHookHandle;
 uint32_t KeyboardHookTime;
 

@@ -14,13 +14,11 @@
 // own table of what each physical key stands for, never in the engine's
 // records: a press gives its mapped key, a repeat and the release follow
 // the press, a key shared by several held keys goes up with the last of
-// them, and a reset after a blind period may let go of a held key until
-// its next repeat. An Alt is a tap by the typist's rule alone, from the
-// model's own events: released less than ALT_HOLD_MS after its press, no
-// key, button or wheel pressed in between (by the user or another program,
-// late or not), and at its press no Shift, Ctrl, Windows key or mouse button
-// held. Windows gives up on each hook call `wait` ms after it began waiting
-// for it, one call at a time, at most a second whatever the user set. Checked at every step: each event gives exactly the
+// them, an Alt is a tap by the typist's rule (released within ALT_HOLD_MS
+// of its press, no key, button or wheel pressed in between by anyone, late
+// or not, and no Shift, Ctrl, Windows key or button held at its press), and
+// a reset after a blind period may let go of a held key until its next
+// repeat. Checked at every step: each event gives exactly the
 // modifier press due, then its key or click, and nothing else; every key
 // pressed while seen keeps its mapped key down in the system until its own
 // release; a mouse hook is there exactly while a tap is pending; the
@@ -103,11 +101,9 @@ struct Stream {
     // How long Windows waits for a hook call; a stall of the thread, and
     // whether the next key was typed during it.
     unsigned wait = 300;
-    bool chained = false;
     uint32_t stall_began = 0, stall_length = 0, stall_answered = 0;
     // The window in front cannot be queried; a reset may wait for a key.
-    bool unqueryable = false;
-    bool reset_deferred = false;
+    bool unqueryable = false, reset_deferred = false, chained = false;
     unsigned long long call_time = 0;
     // Keys went up or down where the hook was blind, or the system refused
     // the releases of a reset: what the keys held then stand for is anyone's
@@ -341,9 +337,9 @@ struct Stream {
     // before it, the engine's own included.
     void Event(uint32_t key, bool down)
     {
-        // A key typed during the stall of the one before is waited for only
-        // once Windows gave up on that one, before what the engine injected
-        // for that one; it is judged by its own time.
+        // A key typed in the stall of the one before, judged by its own time, is
+        // waited for once Windows gave up on that one, before what it injected;
+        // none while a reset is left to finish, which a call on time finishes.
         Press& p = press[key];
         const uint32_t vk = LayoutKey(key, down);
         const bool chain = chained && blind == Sighted && vk != 0;
@@ -351,7 +347,6 @@ struct Stream {
         LandInjected();
         Injected();
         KeyboardHookAnswered = chain ? stall_answered : KeyboardHookAnswered;
-        // A reset left to finish is finished at a call on time.
         const bool late = chain ? stall_length >= 2 * wait : blind == Sighted && !reset_deferred && vk != 0 && Roll(16) == 0;
         const uint32_t typed = chain ? stall_began + Roll(wait) : Now();
         const unsigned long long at_call = call_time = now;
@@ -407,15 +402,10 @@ struct Stream {
                 }
                 p = Press{true, false, false, true, false, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
                 if (vk == VK_CAPITAL && RemapOptions.capslock_to_ctrl) {
-                    // Let go of at once, its lock switched back: the next
-                    // repeat is Ctrl.
-                    expected.emplace_back(VK_CAPITAL, false);
-                    if (caps_lock_on) {
-                        expected.emplace_back(VK_CAPITAL, true);
-                        expected.emplace_back(VK_CAPITAL, false);
-                    }
-                    p.mapped = 0;
-                    p.in_system = false;
+                    // Let go of at once, its lock switched back: the next repeat is Ctrl.
+                    const Keys back = {{VK_CAPITAL, false}, {VK_CAPITAL, true}, {VK_CAPITAL, false}};
+                    expected.insert(expected.end(), back.begin(), back.begin() + (caps_lock_on ? 3 : 1));
+                    p = Press{true, false, false, false, false, 0, now, now, false, VK_CAPITAL};
                 }
             } else {
                 const bool alt = vk == VK_LMENU || vk == VK_RMENU;
@@ -486,8 +476,7 @@ struct Stream {
             SystemKeyEvent(vk, down);
             sent.emplace_back(static_cast<uint16_t>(vk), down);
         }
-        const bool deferred = reset_deferred;
-        reset_deferred = reset_deferred && vk == 0;
+        const bool deferred = std::exchange(reset_deferred, reset_deferred && vk == 0);
         if (!was_free && !p.free && !deferred) {
             ASSERT_EQ(sent, expected) << "(sent, expected) for key " << vk << (down ? " down" : " up")
                                       << ": the modifier due, then its own key";
@@ -518,9 +507,6 @@ struct Stream {
         const bool hooked = mouse_watched && blind == Sighted;
         // Handed on late, a click still interrupts, and is not sent again.
         const bool late = hooked && Roll(8) == 0;
-        if (late) {
-            SystemMouseEvent(message);
-        }
         Keys expected;
         if (pending && blind == Sighted && press_or_turn) {
             InterruptTaps(0, expected);
@@ -528,7 +514,7 @@ struct Stream {
                 expected.emplace_back(static_cast<uint16_t>(message), true);
             }
         }
-        if (!hooked || (AltTapMouseEvent({message, 0, 0, 0, late}) == Pass && !late)) {
+        if (!hooked || AltTapMouseEvent({message, 0, 0, 0, late}) == Pass) {
             SystemMouseEvent(message);
         }
         const Keys sent = Injected();
@@ -556,6 +542,9 @@ struct Stream {
             event.flags = LLKHF_INJECTED;
             event.dwExtraInfo = 7;
             const HookVerdict verdict = RemapKeyEvent(event);
+            if (vk == VK_CAPITAL && !down) {
+                RawKeyReleased(0, 0x3A, Now());
+            }
             Keys sent = Injected();
             if (verdict == Pass) {
                 SystemKeyEvent(vk, down);
@@ -565,11 +554,6 @@ struct Stream {
                 press[other].knocked = press[other].knocked || (!down && press[other].mapped == vk);
             }
             lock_touched = lock_touched || vk == VK_CAPITAL;
-            if (vk == VK_CAPITAL && !down) {
-                RawKeyReleased(0, 0x3A, Now());
-                const Keys more = Injected();
-                sent.insert(sent.end(), more.begin(), more.end());
-            }
             if (!AnyFree()) {
                 ASSERT_EQ(sent, expected) << "another program's key: the modifier due, then the key";
             }
@@ -777,8 +761,7 @@ void CheckStep(Stream& s)
 
 void Step(Stream& s)
 {
-    // A key typed during a stall comes next.
-    const unsigned roll = s.chained ? (s.Roll(2) != 0 ? 2 : 13) : s.Roll(26);
+    const unsigned roll = s.chained ? (s.Roll(2) != 0 ? 2 : 13) : s.Roll(26);  // a key typed in a stall next
     if (roll == 0 && (s.blind == Sighted || s.blind == HookDropped)) {
         s.ChangeOptions(OPTIONS[s.Roll(std::size(OPTIONS))]);
     } else if (roll == 24 && s.blind == Sighted) {
