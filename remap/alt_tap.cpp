@@ -1,36 +1,36 @@
-// The Alt-tap switch, one record per side. Everything it decides is
-// decided here; the hook (keyboard_hook.cpp RouteSlow, CameBack) only
-// says which event arrived.
+// The Alt-tap switch, one record per side. Every decision about a tap is
+// made in this file; the hook hands it the events (keyboard_hook.cpp:
+// RouteSlow for the user's keys, CameBack for other programs' presses; the
+// mouse hook AltTapMouseEvent).
 //
 // States, read from the fields:
-//   idle         pressed 0                               nothing sent
-//   tap pending  pressed 1, interrupted 0                nothing sent yet; hold
-//                                                        timer running (or none
-//                                                        could start); mouse hooked
-//   modifier     pressed 1, interrupted 1, held_key != 0 the modifier is down
-//   no tap       pressed 1, interrupted 1, held_key 0    settled by a reset or a
-//                                                        switch change: nothing
-//                                                        down, no IME key at the
-//                                                        release
+//   idle         pressed 0                                nothing sent
+//   tap pending  pressed 1, interrupted 0                 nothing sent yet; the hold
+//                                                         timer runs (unless none could
+//                                                         start); the mouse is hooked
+//   modifier     pressed 1, interrupted 1, held_key != 0  the modifier is down
+//   no tap       pressed 1, interrupted 1, held_key 0     settled: nothing down, no
+//                                                         IME key at the release
 //
-// Events and where each is decided:
-//   Alt key-down     AltTapKeyDown: idle -> tap pending, or -> modifier at once
-//                    when Shift, Ctrl, a Windows key or a mouse button is down
-//                    (OtherModifierDown) or no mouse hook can be installed
-//                    (FollowPending); a repeat in tap pending past
-//                    ALT_HOLD_MS -> modifier; a repeat in modifier presses
-//                    it once more.
-//   Alt key-up       AltTapKeyUp: tap pending -> IME key if released within
-//                    ALT_HOLD_MS of the press (event times), else modifier
-//                    pressed and let go; modifier -> let go; -> idle.
-//   other press      AltTapInterrupt (a key of the user's or another
-//                    program's, late or not; AltTapMouseEvent for a button
-//                    or wheel): tap pending -> modifier. Releases change
-//                    nothing.
-//   hold timer       AltTapTimerProc: tap pending -> modifier.
-//   reset, switch    AltTapSettle: tap pending -> no tap; a reset lets go of
-//                    the modifier (-> no tap).
-//   lost release     AltTapStale / AltTapDrop (the hook): -> idle.
+// Events, and where each is decided:
+//   Alt down      AltTapKeyDown. idle -> tap pending; -> modifier at once when
+//                 Shift, Ctrl, a Windows key or a mouse button is down
+//                 (OtherModifierDown) or no mouse hook can be installed
+//                 (FollowPending). A repeat: tap pending -> modifier once
+//                 ALT_HOLD_MS past the press; modifier, no tap -> one more
+//                 modifier press (-> modifier).
+//   Alt up        AltTapKeyUp. tap pending -> the IME key when released within
+//                 ALT_HOLD_MS of the press by event times, else the modifier
+//                 pressed and let go; modifier -> let go; -> idle.
+//   other press   AltTapInterrupt (a key, the user's or another program's,
+//                 late or not) and AltTapMouseEvent (a button or the wheel):
+//                 tap pending -> modifier. A release changes nothing.
+//   hold timer    AltTapTimerProc: tap pending -> modifier.
+//   reset/switch  AltTapSettle: tap pending -> no tap; a reset also lets go of
+//                 the modifier (modifier -> no tap).
+//   lost release  AltTapStale (an Alt silent past ALT_REPEAT_GAP_MS presses
+//                 anew: released first) and AltTapDrop (a late Alt passes as
+//                 itself): -> idle.
 //
 // Invariants: timer_id != 0 only in tap pending; interrupted only while
 // pressed; at most one side in tap pending (each Alt's press interrupts the

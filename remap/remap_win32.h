@@ -47,6 +47,6 @@ bool WatchRawKeyboard(HWND window);
 void StopWatchingRawKeyboard();
 
 // Whether the WM_INPUT whose lParam is `input`, stamped `time`, carries a
-// keyboard event; a key's release goes to the engine too (RawKeyReleased),
-// which the hook may never get.
+// keyboard event; a key's release goes to the engine too (RawKeyReleased)
+// with its device, null for injected input, which the hook may never get.
 bool IsRawKeyboardEvent(LPARAM input, uint32_t time);
