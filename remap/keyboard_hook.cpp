@@ -408,7 +408,9 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
     }
     bool interrupted = false;
     if (press) {
-        interrupted = (vk != VK_LMENU && AltTapInterrupt(alt_tap_left)) | (vk != VK_RMENU && AltTapInterrupt(alt_tap_right));
+        const bool left = vk != VK_LMENU && AltTapInterrupt(alt_tap_left);
+        const bool right = vk != VK_RMENU && AltTapInterrupt(alt_tap_right);
+        interrupted = left || right;
     }
     if (late) {
         // A stall long enough for Windows to give up on a call may have
