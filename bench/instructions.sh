@@ -28,7 +28,7 @@ count() {
 
 printf '%-16s %14s %12s %10s\n' case instructions events per-event
 # AltTap judges two events per tap: a press and a release.
-for name in PassThrough Dvorak CapsLockPress AltTap Stream/1000 Stream/1000000; do
+for name in PassThrough Dvorak LetterNoTapPending CapsLockPress AltTap Stream/1000 Stream/1000000; do
     count "$name" RemapKeyEvent
 done
 for name in MouseMove ButtonRelease; do

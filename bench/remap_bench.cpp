@@ -52,6 +52,16 @@ void Dvorak(benchmark::State& state)
     }
 }
 
+// The users' everyday setting with no Alt tap pending: a letter passes as
+// it would with the Alt-tap switch off.
+void LetterNoTapPending(benchmark::State& state)
+{
+    UseOptions(1, 1, 1, 0);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Judge(WM_KEYDOWN, 'J'));
+    }
+}
+
 void CapsLockPress(benchmark::State& state)
 {
     UseOptions(1, 0, 0, 0);
@@ -78,7 +88,7 @@ void PendingTapMouse(benchmark::State& state, uintptr_t message)
     Judge(WM_SYSKEYDOWN, VK_LMENU);
     for (auto _ : state) {
         ++mouse_calls;
-        benchmark::DoNotOptimize(AltTapMouseEvent(message, 0, 0, 0));
+        benchmark::DoNotOptimize(AltTapMouseEvent({message, 0, 0, 0, false}));
     }
 }
 
@@ -111,13 +121,18 @@ void Stream(benchmark::State& state)
 
 }  // namespace
 
-unsigned SendKeyInput(uint16_t, int, uint32_t, uint32_t)
+unsigned SendKeyInput(uint16_t, int, uintptr_t, uint32_t)
 {
     ++injected_count;
     return 1;
 }
 
 bool SystemKeyDown(uint16_t)
+{
+    return false;
+}
+
+bool SystemModifierDown()
 {
     return false;
 }
@@ -141,11 +156,12 @@ void CancelHoldTimer(uintptr_t)
 {
 }
 
-void WatchMouse(bool)
+bool WatchMouse(bool)
 {
+    return true;
 }
 
-unsigned SendMouseInput(uintptr_t, uint32_t)
+unsigned SendMouseInput(uintptr_t, uint32_t, uintptr_t)
 {
     return 1;
 }
@@ -153,6 +169,7 @@ unsigned SendMouseInput(uintptr_t, uint32_t)
 
 BENCHMARK(PassThrough);
 BENCHMARK(Dvorak);
+BENCHMARK(LetterNoTapPending);
 BENCHMARK(CapsLockPress);
 BENCHMARK(AltTap);
 BENCHMARK(MouseMove);

@@ -1,3 +1,41 @@
+// The Alt-tap switch, one record per side. Every decision about a tap is
+// made in this file; the hook hands it the events (keyboard_hook.cpp:
+// RouteSlow for the user's keys, CameBack for other programs' presses; the
+// mouse hook AltTapMouseEvent).
+//
+// States, read from the fields:
+//   idle         pressed 0                                nothing sent
+//   tap pending  pressed 1, interrupted 0                 nothing sent yet; the hold
+//                                                         timer runs (unless none could
+//                                                         start); the mouse is hooked
+//   modifier     pressed 1, interrupted 1, held_key != 0  the modifier is down
+//   no tap       pressed 1, interrupted 1, held_key 0     settled: nothing down, no
+//                                                         IME key at the release
+//
+// Events, and where each is decided:
+//   Alt down      AltTapKeyDown. idle -> tap pending; -> modifier at once when
+//                 Shift, Ctrl, a Windows key or a mouse button is down
+//                 (OtherModifierDown) or no mouse hook can be installed
+//                 (FollowPending). A repeat: tap pending -> modifier once
+//                 ALT_HOLD_MS past the press; modifier, no tap -> one more
+//                 modifier press (-> modifier).
+//   Alt up        AltTapKeyUp. tap pending -> the IME key when released within
+//                 ALT_HOLD_MS of the press by event times, else the modifier
+//                 pressed and let go; modifier -> let go; -> idle.
+//   other press   AltTapInterrupt (a key, the user's or another program's,
+//                 late or not) and AltTapMouseEvent (a button or the wheel):
+//                 tap pending -> modifier. A release changes nothing.
+//   hold timer    AltTapTimerProc: tap pending -> modifier.
+//   reset/switch  AltTapSettle: tap pending -> no tap; a reset also lets go of
+//                 the modifier (modifier -> no tap).
+//   lost release  AltTapStale (an Alt silent past ALT_REPEAT_GAP_MS presses
+//                 anew: released first) and AltTapDrop (a late Alt passes as
+//                 itself): -> idle.
+//
+// Invariants: timer_id != 0 only in tap pending; interrupted only while
+// pressed; at most one side in tap pending (each Alt's press interrupts the
+// other); AltTapPending is 1 exactly while a side is in tap pending, and
+// then a mouse hook is in place and every key takes the hook's slow way.
 #include "remap/alt_tap.h"
 
 #include "remap/keyboard_hook.h"
@@ -8,6 +46,7 @@
 
 AltTapState alt_tap_left;
 AltTapState alt_tap_right;
+uint8_t AltTapPending;
 
 namespace {
 
@@ -16,18 +55,40 @@ bool Pending(const AltTapState& state)
     return state.pressed != 0 && state.interrupted == 0;
 }
 
-// The mouse matters only while a tap can still become a modifier.
-void FollowMouse()
-{
-    WatchMouse(Pending(alt_tap_left) || Pending(alt_tap_right));
-}
-
 void CancelTimer(AltTapState& state)
 {
     if (state.timer_id != 0) {
         CancelHoldTimer(state.timer_id);
         state.timer_id = 0;
     }
+}
+
+void PressModifier(AltTapState& state);
+
+// The mouse and every key matter only while a tap can still become a
+// modifier. Without a mouse hook a click cannot be seen: the press is no
+// tap, and acts as its modifier at once.
+void FollowPending()
+{
+    const bool pending = Pending(alt_tap_left) || Pending(alt_tap_right);
+    if (pending == (AltTapPending != 0)) {
+        return;
+    }
+    if (pending && !WatchMouse(true)) {
+        for (AltTapState* state : {&alt_tap_left, &alt_tap_right}) {
+            if (Pending(*state)) {
+                CancelTimer(*state);
+                state->interrupted = 1;
+                PressModifier(*state);
+            }
+        }
+        return;
+    }
+    if (!pending) {
+        WatchMouse(false);
+    }
+    AltTapPending = pending;
+    RouteEveryKey(pending);
 }
 
 // One more key-down of the press's modifier; the first one holds it.
@@ -55,15 +116,23 @@ void Decide(AltTapState& state)
     CancelTimer(state);
     state.interrupted = 1;
     PressModifier(state);
-    FollowMouse();
+    FollowPending();
 }
 
-// Shift, Ctrl or a Windows key down in the system, the engine's own
-// included, makes an Alt pressed now a modifier from its press: Alt+Shift
-// switches input languages, Ctrl+Alt is a chord.
+// Shift, Ctrl, a Windows key or a mouse button down in the system, the
+// engine's own included, makes an Alt pressed now a modifier from its
+// press: Alt+Shift switches input languages, Ctrl+Alt is a chord, and a
+// drag under way takes the modifier at its drop.
+// The system is asked once, unless the engine holds a Ctrl it may not
+// have yet (the other Alt's, just now); only then does each key's own
+// answer count, where a release of the engine's may still be on its way.
 bool OtherModifierDown()
 {
-    for (uint16_t vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN}) {
+    if (!HeldKeys[VK_LCONTROL] && !HeldKeys[VK_RCONTROL] && !SystemModifierDown()) {
+        return false;
+    }
+    for (uint16_t vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON,
+                        VK_MBUTTON, VK_XBUTTON1, VK_XBUTTON2}) {
         if (SystemHolds(vk)) {
             return true;
         }
@@ -106,7 +175,7 @@ void AltTapSettle(bool let_go)
             state->held_key = 0;
         }
     }
-    FollowMouse();
+    FollowPending();
 }
 
 bool AltTapStale(const AltTapState& state, uint32_t time)
@@ -123,7 +192,7 @@ void AltTapDrop(AltTapState& state)
     state.pressed = 0;
     state.interrupted = 0;
     state.held_key = 0;
-    FollowMouse();
+    FollowPending();
 }
 
 void AltTapKeyDown(AltTapState& state, uint32_t time)
@@ -139,7 +208,7 @@ void AltTapKeyDown(AltTapState& state, uint32_t time)
         }
         // A timer that cannot start leaves the release to judge by the times.
         state.timer_id = StartHoldTimer();
-        FollowMouse();
+        FollowPending();
         return;
     }
     state.repeat_time = time;
@@ -169,7 +238,7 @@ void AltTapKeyUp(AltTapState& state, uint32_t time)
     ReleaseModifier(state);
     state.pressed = 0;
     state.interrupted = 0;
-    FollowMouse();
+    FollowPending();
 }
 
 bool AltTapInterrupt(AltTapState& state)
@@ -194,20 +263,35 @@ void AltTapTimerProc(HWND__*, unsigned int, uintptr_t idEvent, unsigned long)
     CancelHoldTimer(idEvent);
 }
 
-HookVerdict AltTapMouseEvent(uintptr_t message, uint32_t flags, uintptr_t extra, uint32_t mouse_data)
+void AltTapRenewMouseWatch()
+{
+    if (AltTapPending) {
+        WatchMouse(false);
+        AltTapPending = 0;
+        RouteEveryKey(false);
+        FollowPending();
+    }
+}
+
+HookVerdict AltTapMouseEvent(const HookMouseEvent& event)
 {
     // Windows' documented mark of mouse input made from the pen or a touch.
-    const bool pen_or_touch = (extra & 0xFFFFFF00) == MI_WP_SIGNATURE;
-    if (((flags & LLMHF_INJECTED) != 0 && !pen_or_touch) || !IsClickOrWheel(message)) {
+    const bool pen_or_touch = (event.extra & 0xFFFFFF00) == MI_WP_SIGNATURE;
+    if (((event.flags & LLMHF_INJECTED) != 0 && !pen_or_touch) || !IsClickOrWheel(event.message)) {
+        if (event.late) {
+            AltTapRenewMouseWatch();
+        }
         return Pass;
     }
     const bool left = AltTapInterrupt(alt_tap_left);
     const bool right = AltTapInterrupt(alt_tap_right);
-    if (!left && !right) {
+    // Injected behind the click it judges, the modifier would come after
+    // it; sent again, the click follows the modifier. Sent again late, it
+    // would be a double click, or a press after its release; where it
+    // cannot be sent again, the click goes on before the modifier rather
+    // than not at all.
+    if ((!left && !right) || event.late || SendMouseInput(event.message, event.mouse_data, event.extra) == 0) {
         return Pass;
     }
-    // Injected behind the click it judges, the modifier would come after
-    // it; sent again, the click follows the modifier.
-    SendMouseInput(message, mouse_data);
     return Swallow;
 }

@@ -1,9 +1,10 @@
 // Alt-tap IME switch: a lone quick tap of left/right Alt sends IME off/on; a
 // held or combined Alt acts as its side's modifier. One record per side.
 // A press is judged by the event times of its key-down and key-up; the hold
-// timer only presses the modifier while the Alt is still held. Another key,
-// a click or a wheel turn, or a Shift, Ctrl or Windows key already down,
-// makes it a modifier.
+// timer only presses the modifier while the Alt is still held. The press of
+// another key (the user's or another program's, late or not), a click or a
+// wheel turn, or a Shift, Ctrl, Windows key or mouse button already down,
+// makes it a modifier. States and their invariants: alt_tap.cpp.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,10 @@ struct AltTapState {
 
 extern AltTapState alt_tap_left;
 extern AltTapState alt_tap_right;
+
+// 1 while a tap is pending on either side: every key then goes to the
+// switch first (RouteEveryKey), and a mouse hook is in place.
+extern uint8_t AltTapPending;
 
 // Hold time counted from the first key-down of a press.
 const unsigned ALT_HOLD_MS = 500;
@@ -63,20 +68,38 @@ void AltTapKeyDown(AltTapState& state, uint32_t time);
 // A key-up of this side's Alt at event time `time`.
 void AltTapKeyUp(AltTapState& state, uint32_t time);
 
-// An event of any other key, down or up, a click or a wheel turn arrived.
-// True when it turned a pending tap into its modifier's press just now.
+// The press of any other key, a click or a wheel turn arrived. True when it
+// turned a pending tap into its modifier's press just now.
 bool AltTapInterrupt(AltTapState& state);
+
+// A hook call came late: Windows may have dropped the mouse hook without a
+// word. A pending tap gets a new one.
+void AltTapRenewMouseWatch();
 
 // The hold timer ran out. Has the platform's TIMERPROC form; reads idEvent.
 void AltTapTimerProc(HWND__* hwnd, unsigned int message, uintptr_t idEvent, unsigned long time);
 
-// One low-level mouse event while a tap is pending: `message` the mouse
-// message (wParam), `flags` and `extra` from MSLLHOOKSTRUCT. A button press
-// or a wheel turn, physical or from the pen or a touch (Windows marks those
-// with its pen signature even when injected), interrupts the pending tap:
-// the modifier goes down, and the mouse event is sent again behind it
-// (SendMouseInput) and swallowed. Everything else passes.
-HookVerdict AltTapMouseEvent(uintptr_t message, uint32_t flags, uintptr_t extra, uint32_t mouse_data);
+struct HookMouseEvent {
+    uintptr_t message;    // the mouse message (wParam)
+    uint32_t flags;       // MSLLHOOKSTRUCT's: LLMHF_INJECTED
+    uintptr_t extra;      // its dwExtraInfo: the pen signature
+    uint32_t mouse_data;  // its mouseData: the X button, the wheel's turn
+    bool late;            // the call came after Windows handed the event on
+};
+
+// One low-level mouse event while a tap is pending. A button press or a
+// wheel turn, physical or from the pen or a touch (Windows marks those with
+// its pen signature even when injected), interrupts the pending tap: the
+// modifier goes down, and the mouse event is sent again behind it with its
+// extra info (SendMouseInput) and swallowed; unless it came late (the
+// system has it already) or cannot be sent again, when it passes.
+// Everything else passes.
+HookVerdict AltTapMouseEvent(const HookMouseEvent& event);
+
+// Platform seam of the modifiers: whether the system holds Shift, Ctrl, a
+// Windows key or a mouse button down now (GetAsyncKeyState), whoever
+// pressed it.
+bool SystemModifierDown();
 
 // Platform seam of the hold timer: start one ALT_HOLD_MS timer that calls
 // AltTapTimerProc (returns its nonzero id, or 0 on failure), and cancel one.
@@ -85,8 +108,12 @@ void CancelHoldTimer(uintptr_t timer_id);
 
 // Platform seam of the mouse: a low-level mouse hook that hands its events
 // to AltTapMouseEvent is installed while `on`, and removed otherwise; called
-// whenever a tap starts or ends pending. And the one mouse event the switch
-// sends: the button press or wheel turn of `message`, with `mouse_data` as
-// the hook gave it, at the cursor, marked as the engine's own.
-void WatchMouse(bool on);
-unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data);
+// whenever a tap starts or ends pending. Returns whether one is in place
+// (true when `on` is false): without one a tap pending cannot be told from
+// Alt+click, and the press is made its modifier at once. And the one mouse
+// event the switch sends: the button press or wheel turn of `message`, with
+// `mouse_data` and `extra` as the hook gave them, at the cursor; returns 0
+// when it was not sent: the system refused it, or the window under the
+// cursor is above our integrity level and would drop it silently (UIPI).
+bool WatchMouse(bool on);
+unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data, uintptr_t extra);

@@ -23,13 +23,18 @@ extern uint8_t HeldKeys[256];
 // repeats and its release pass. PRESS_ALT_TAP: it went to the Alt-tap
 // switch, and so do its repeats and release. PRESS_STALE: it was replaced,
 // and a reset let go of the replacement: a repeat is a new press, and the
-// release, of a key the system never had, is swallowed. Any other value is
-// the key injected in its place, whose repeats and release follow it.
-const uint8_t PRESS_NONE = 0;
-const uint8_t PRESS_KEPT = 1;
-const uint8_t PRESS_ALT_TAP = 2;
-const uint8_t PRESS_STALE = 3;
+// release, of a key the system never had, is swallowed. From
+// FIRST_PRESSED_KEY up, the value is the key injected in its place, whose
+// repeats and release follow it: the keys that replace others are checked
+// against that range where their table is built.
+enum PressCode : uint8_t { PRESS_NONE, PRESS_KEPT, PRESS_ALT_TAP, PRESS_STALE, FIRST_PRESSED_KEY };
 extern uint8_t PressRecord[256];
+
+// Whether a press record is a key injected in the pressed key's place.
+constexpr bool IsPressedKey(uint8_t record)
+{
+    return record >= FIRST_PRESSED_KEY;
+}
 
 // For each key, how many presses now hold it down in the system: a kept key
 // holds itself, a replaced key its replacement, an Alt acting as its
@@ -52,12 +57,12 @@ const uint32_t IN_FLIGHT_MS = 1000;
 
 // The platform's side of an injection: sends one synthetic key event, `vk`
 // pressed when `isDown` is nonzero, else released, with `tag` in its
-// extra-info field. `scan` is the scan code, with 0xE0 in its high byte for
+// extra-info field (another program's own, for its key sent again). `scan` is the scan code, with 0xE0 in its high byte for
 // an extended key; 0 asks for the scan code of `vk` on the current layout.
 // Returns the count of events the system took: 1, or 0 when it refused
 // (the sign-in screen or another desktop has the keyboard). SendInput on
 // Windows, a recording sink in tests.
-unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan);
+unsigned SendKeyInput(uint16_t vk, int isDown, uintptr_t tag, uint32_t scan);
 
 // The platform's view of the system's keyboard: whether the system holds
 // `vk` down now (GetAsyncKeyState), and whether its lock is on (GetKeyState's

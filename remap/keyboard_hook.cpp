@@ -5,6 +5,8 @@
 #include "remap/remap_options.h"
 #include "remap/win_keys.h"
 
+#include <cstring>
+
 #if defined(_MSC_VER)
 #define OUT_OF_LINE __declspec(noinline)
 #define ALWAYS_INLINE __forceinline
@@ -16,50 +18,30 @@
 namespace {
 
 // What happens to each physical key, by virtual-key code, in one flat table so
-// that an ordinary key costs a single load on the hook's hot path: 0 passes,
-// a small code names a modifier rule, and any value from 'A' up is the key
-// that the Dvorak layout puts in that place.
-enum ModifierRule : uint8_t {
-    NO_RULE,
+// that an ordinary key costs a single load on the hook's hot path. The rule
+// names what kind of thing happens; the key a replacement sends is in
+// REPLACEMENT, never in the rule.
+enum KeyRule : uint8_t {
+    NO_RULE,       // passes untouched
+    REPLACE_RULE,  // replaced by REPLACEMENT: a Dvorak key, or a swapped Ctrl or Alt
     CAPSLOCK_RULE,
-    LCTRL_RULE,
-    RCTRL_RULE,
-    LALT_RULE,
-    RALT_RULE,
-    TRACK_RULE,  // a Ctrl or Alt that passes as itself, counted while held
-    SLOW_FIRST,  // FirstStep only: the Alt-tap switch hears every key, or a reset is to be finished
+    TRACK_RULE,    // a Ctrl or Alt that passes as itself, counted while held
+    SLOW_FIRST,    // FirstStep only: the Alt-tap switch hears the key first, or a reset is to be finished
 };
 
-const uint8_t FIRST_DVORAK_KEY = 'A';
+bool IsSwapKey(unsigned vk)
+{
+    return vk == VK_LCONTROL || vk == VK_RCONTROL || vk == VK_LMENU || vk == VK_RMENU;
+}
 
-// The key that replaces a press, by rule: a Dvorak rule is its key, a swap
-// rule its side's other modifier. One table, so that either costs one load.
-struct Replacements {
+struct KeyTable {
     uint8_t key[256];
 };
 
-constexpr Replacements MakeReplacements()
+// The key that replaces each physical key while its rule is in force.
+constexpr KeyTable MakeReplacements()
 {
-    Replacements table{};
-    for (unsigned rule = FIRST_DVORAK_KEY; rule < 256; ++rule) {
-        table.key[rule] = static_cast<uint8_t>(rule);
-    }
-    table.key[LCTRL_RULE] = VK_LMENU;
-    table.key[RCTRL_RULE] = VK_RMENU;
-    table.key[LALT_RULE] = VK_LCONTROL;
-    table.key[RALT_RULE] = VK_RCONTROL;
-    return table;
-}
-
-constexpr Replacements REPLACEMENT = MakeReplacements();
-
-struct KeyRules {
-    uint8_t rule[256];
-};
-
-constexpr KeyRules MakeKeyRules()
-{
-    const uint8_t dvorak[][2] = {
+    const uint8_t pairs[][2] = {
         {'B', 'X'}, {'C', 'J'}, {'D', 'E'}, {'E', VK_OEM_PERIOD}, {'F', 'U'},
         {'G', 'I'}, {'H', 'D'}, {'I', 'C'}, {'J', 'H'}, {'K', 'T'},
         {'L', 'N'}, {'N', 'B'}, {'O', 'R'}, {'P', 'L'}, {'Q', VK_OEM_7},
@@ -68,30 +50,60 @@ constexpr KeyRules MakeKeyRules()
         {VK_OEM_1, 'S'}, {VK_OEM_PLUS, VK_OEM_6}, {VK_OEM_COMMA, 'W'},
         {VK_OEM_MINUS, VK_OEM_4}, {VK_OEM_PERIOD, 'V'}, {VK_OEM_2, 'Z'},
         {VK_OEM_4, VK_OEM_2}, {VK_OEM_6, VK_OEM_PLUS}, {VK_OEM_7, VK_OEM_MINUS},
+        {VK_LCONTROL, VK_LMENU}, {VK_RCONTROL, VK_RMENU}, {VK_LMENU, VK_LCONTROL}, {VK_RMENU, VK_RCONTROL},
     };
-    KeyRules table{};
-    for (const auto& pair : dvorak) {
-        table.rule[pair[0]] = pair[1];
+    KeyTable table{};
+    for (const auto& pair : pairs) {
+        table.key[pair[0]] = pair[1];
     }
-    table.rule[VK_CAPITAL] = CAPSLOCK_RULE;
-    table.rule[VK_LCONTROL] = LCTRL_RULE;
-    table.rule[VK_RCONTROL] = RCTRL_RULE;
-    table.rule[VK_LMENU] = LALT_RULE;
-    table.rule[VK_RMENU] = RALT_RULE;
     return table;
 }
 
-constexpr KeyRules KEY_RULES = MakeKeyRules();
+constexpr KeyTable REPLACEMENT = MakeReplacements();
+
+// A replacement is recorded as the press's PressRecord: it must lie in the
+// range of keys there, or it would read as one of the codes below it.
+constexpr bool ReplacementsAreRecordable()
+{
+    for (unsigned vk = 0; vk < 256; ++vk) {
+        if (REPLACEMENT.key[vk] != 0 && !IsPressedKey(REPLACEMENT.key[vk])) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(ReplacementsAreRecordable(), "a replacement key reads as a press code");
+
+constexpr KeyTable MakeKeyRules()
+{
+    KeyTable table{};
+    for (unsigned vk = 0; vk < 256; ++vk) {
+        table.key[vk] = REPLACEMENT.key[vk] != 0 ? uint8_t{REPLACE_RULE} : uint8_t{NO_RULE};
+    }
+    table.key[VK_CAPITAL] = CAPSLOCK_RULE;
+    return table;
+}
+
+constexpr KeyTable KEY_RULES = MakeKeyRules();
 
 // The rules in force: KEY_RULES with every rule whose switch is off blanked
 // (a Ctrl or Alt is then tracked), but for presses in progress.
-KeyRules RulesInForce;
+KeyTable RulesInForce;
 
-// The hook's first look at a key: its rule in force or, while the Alt-tap
-// switch is on or a reset is to be finished, SLOW_FIRST for every key. So
-// the common path needs no look at the switches to pass a key or to
-// rewrite it.
-KeyRules FirstStep;
+// Each key's first step with no Alt tap pending: its rule in force or, for
+// an Alt at the Alt-tap switch or while a reset is to be finished,
+// SLOW_FIRST.
+KeyTable FirstRule;
+
+// What the hook reads first: FirstRule, or SLOW_FIRST for every key while an
+// Alt tap is pending. So the common path needs no look at the switches or
+// the tap to pass a key or to rewrite it.
+KeyTable FirstStep;
+
+// 1 where the rule in force was chosen with a press or a hold of the key
+// in progress: it must be chosen again once they end. Elsewhere it is what
+// the switches give, and a release leaves it as it is.
+uint8_t Reselect[256];
 
 // Whether every key goes the slow way to finish a reset.
 bool CatchingUp;
@@ -102,24 +114,28 @@ uint32_t CapsPressTime;
 
 void SelectKeyRule(unsigned vk)
 {
-    const uint8_t rule = KEY_RULES.rule[vk];
+    const uint8_t rule = KEY_RULES.key[vk];
     const uint8_t record = PressRecord[vk];
     uint8_t in_force = NO_RULE;
     if (record == PRESS_NONE || record == PRESS_STALE) {
-        const int32_t on = rule >= FIRST_DVORAK_KEY ? RemapOptions.use_dvorak
-                           : rule == CAPSLOCK_RULE  ? RemapOptions.capslock_to_ctrl
-                                                    : RemapOptions.swap_alt_for_ctrl;
+        const int32_t on = rule == CAPSLOCK_RULE ? RemapOptions.capslock_to_ctrl
+                           : IsSwapKey(vk)       ? RemapOptions.swap_alt_for_ctrl
+                                                 : RemapOptions.use_dvorak;
         // A stale key's next press must be recorded, whatever it becomes,
         // and so must a press of a key that another press holds down.
-        const bool tracked = (rule >= LCTRL_RULE && rule <= RALT_RULE) || record == PRESS_STALE || OutputHolds[vk] != 0;
-        in_force = on ? rule : tracked ? uint8_t{TRACK_RULE} : uint8_t{NO_RULE};
+        const bool tracked = IsSwapKey(vk) || record == PRESS_STALE || OutputHolds[vk] != 0;
+        in_force = on && rule != NO_RULE ? rule : tracked ? uint8_t{TRACK_RULE} : uint8_t{NO_RULE};
     } else if (record != PRESS_KEPT) {
         // A press in progress keeps the one rule that made it.
         in_force = rule;
     }
-    RulesInForce.rule[vk] = in_force;
-    const bool slow = RemapOptions.send_lang || CatchingUp || record == PRESS_ALT_TAP;
-    FirstStep.rule[vk] = slow ? uint8_t{SLOW_FIRST} : in_force;
+    RulesInForce.key[vk] = in_force;
+    Reselect[vk] = record != PRESS_NONE || OutputHolds[vk] != 0;
+    const bool alt_tap = (RemapOptions.send_lang && (vk == VK_LMENU || vk == VK_RMENU)) || record == PRESS_ALT_TAP;
+    FirstRule.key[vk] = CatchingUp || alt_tap ? uint8_t{SLOW_FIRST} : in_force;
+    if (!AltTapPending) {
+        FirstStep.key[vk] = FirstRule.key[vk];
+    }
 }
 
 int IsPress(const HookKeyEvent& event)
@@ -136,7 +152,7 @@ AltTapState& AltTapSide(uint32_t vk)
 // LateHookMs; a press judged after that would come twice.
 bool IsLate(const HookKeyEvent& event)
 {
-    return event.now - event.time >= LateHookMs && event.now - event.previous >= LateHookMs;
+    return event.now - event.wait_began >= LateHookMs;
 }
 
 // A press that reached the system as it is: the key stands for itself until
@@ -146,7 +162,7 @@ OUT_OF_LINE HookVerdict LatePress(const HookKeyEvent& event)
 {
     const uint32_t vk = event.vkCode;
     uint8_t& record = PressRecord[vk];
-    uint8_t stood_for = record > PRESS_STALE ? record : uint8_t{0};
+    uint8_t stood_for = IsPressedKey(record) ? record : uint8_t{0};
     if (record == PRESS_ALT_TAP) {
         AltTapState& side = AltTapSide(vk);
         stood_for = static_cast<uint8_t>(side.held_key);
@@ -166,6 +182,10 @@ OUT_OF_LINE HookVerdict LatePress(const HookKeyEvent& event)
         record = PRESS_KEPT;
         HoldKey(static_cast<uint8_t>(vk));
     }
+    if (vk == VK_CAPITAL) {
+        // Its lock went on (or off) in the system.
+        SwitchCapsLockBack();
+    }
     SelectKeyRule(vk);
     return Pass;
 }
@@ -180,9 +200,9 @@ OUT_OF_LINE HookVerdict ReplacePress(const HookKeyEvent& event)
         return LatePress(event);
     }
     const uint32_t key = event.vkCode;
-    const uint32_t vk = REPLACEMENT.key[RulesInForce.rule[key]];
+    const uint32_t vk = REPLACEMENT.key[key];
     uint8_t& record = PressRecord[key];
-    if (record <= PRESS_STALE) {
+    if (!IsPressedKey(record)) {
         record = static_cast<uint8_t>(vk);
         HoldKey(static_cast<uint8_t>(vk));
     }
@@ -199,7 +219,7 @@ OUT_OF_LINE HookVerdict MaskedCtrlPress(const HookKeyEvent& event)
     }
     CapsPressTime = event.time;
     uint8_t& record = PressRecord[event.vkCode];
-    if (record <= PRESS_STALE) {
+    if (!IsPressedKey(record)) {
         record = VK_LCONTROL;
         HoldKey(VK_LCONTROL);
     }
@@ -228,7 +248,9 @@ OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, const HookKeyEvent& eve
 {
     const uint32_t vk = event.vkCode;
     PressRecord[vk] = PRESS_NONE;
-    SelectKeyRule(vk);
+    if (Reselect[vk]) {
+        SelectKeyRule(vk);
+    }
     if (record == PRESS_KEPT) {
         // Up in the system now, whoever pressed it there; or still down for
         // the engine's presses, which let go of it later.
@@ -240,7 +262,7 @@ OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, const HookKeyEvent& eve
         return Swallow;
     }
     LetGoOfHeldKey(record);
-    if (OutputHolds[record] == 0) {
+    if (OutputHolds[record] == 0 && Reselect[record]) {
         SelectKeyRule(record);
     }
     return Swallow;
@@ -248,13 +270,16 @@ OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, const HookKeyEvent& eve
 
 // The event itself, sent again behind what the engine injected before it,
 // with the scan code and extended bit it came with (Alt+Right stays the
-// arrow, not the numeric pad's 6). Not in HeldKeys: it is the user's own
-// key, whose release passes on as it comes; but on its way like any other.
+// arrow, not the numeric pad's 6), and another program's key with its own
+// extra info, by which that program knows it. Not in HeldKeys: it is the
+// user's own key, whose release passes on as it comes; but on its way like
+// any other, so that it is known for the engine's own when it comes back.
 OUT_OF_LINE HookVerdict SendAgain(const HookKeyEvent& event)
 {
     const uint32_t extended = (event.flags & LLKHF_EXTENDED) != 0 ? 0xE000 : 0;
+    const uintptr_t tag = (event.flags & LLKHF_INJECTED) != 0 ? event.dwExtraInfo : 0;
     const uint16_t vk = static_cast<uint16_t>(event.vkCode);
-    if (SendKeyInput(vk, IsPress(event), 0, event.scanCode | extended) != 0) {
+    if (SendKeyInput(vk, IsPress(event), tag, event.scanCode | extended) != 0) {
         CountInFlight(vk, IsPress(event));
     }
     return Swallow;
@@ -262,7 +287,12 @@ OUT_OF_LINE HookVerdict SendAgain(const HookKeyEvent& event)
 
 // An injected event came back. Ours count in the system from now on; the
 // masking ones are dropped. A key that passes as itself and is let go of by
-// someone's injection is up: its next press is judged afresh.
+// another program's injection is up: its next press is judged afresh (a
+// release of ours went out before that press, sent again behind it). Another
+// program's press (a macro pad's, a remapper's ahead of ours re-sending the
+// user's key) is a press inside a pending tap like the user's; one of ours
+// is a key held or on its way (a press holds its key until its release is
+// sent, which then is on its way). A VK_PACKET carries a character, no key.
 OUT_OF_LINE HookVerdict CameBack(const HookKeyEvent& event)
 {
     if (event.dwExtraInfo == SELF_MASK_TAG) {
@@ -270,11 +300,19 @@ OUT_OF_LINE HookVerdict CameBack(const HookKeyEvent& event)
     }
     const uint32_t vk = event.vkCode;
     if (vk < 256) {
+        const bool ours = InFlight[vk] != 0 || HeldKeys[vk] != 0;
         InjectionLanded(vk);
-        if (!IsPress(event) && PressRecord[vk] == PRESS_KEPT) {
+        if (!ours && !IsPress(event) && PressRecord[vk] == PRESS_KEPT) {
             PressRecord[vk] = PRESS_NONE;
             LetGoOfKey(static_cast<uint8_t>(vk));
             SelectKeyRule(vk);
+        }
+        if (AltTapPending && !ours && IsPress(event) && vk != VK_PACKET) {
+            const bool left = AltTapInterrupt(alt_tap_left);
+            const bool right = AltTapInterrupt(alt_tap_right);
+            if (left || right) {
+                return SendAgain(event);
+            }
         }
     }
     return Pass;
@@ -287,7 +325,7 @@ HookVerdict RouteSlow(const HookKeyEvent& event);
 ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event)
 {
     // Letters and punctuation first: they are most of what anyone types.
-    if (rule >= FIRST_DVORAK_KEY) {
+    if (rule == REPLACE_RULE) {
         return ReplacePress(event);
     }
     if (rule == SLOW_FIRST) {
@@ -296,10 +334,7 @@ ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event
     if (rule == CAPSLOCK_RULE) {
         return MaskedCtrlPress(event);
     }
-    if (rule == TRACK_RULE) {
-        return TrackedPress(event);
-    }
-    return ReplacePress(event);
+    return TrackedPress(event);
 }
 
 ALWAYS_INLINE HookVerdict ApplyRelease(const HookKeyEvent& event)
@@ -318,17 +353,16 @@ HookVerdict ApplyOwnRule(const HookKeyEvent& event)
     if (!IsPress(event)) {
         return ApplyRelease(event);
     }
-    const uint8_t rule = RulesInForce.rule[vk];
+    const uint8_t rule = RulesInForce.key[vk];
     return rule == NO_RULE ? Pass : ApplyPressRule(rule, event);
 }
 
 // An Alt whose press went to the Alt-tap switch, or is to go there. Its
-// rule matters only once the switch is off, when every key takes the slow
-// way no more.
+// rule matters only once the switch is off, when it takes the slow way no
+// more.
 HookVerdict RouteAltKey(const HookKeyEvent& event, uint8_t& record)
 {
     const uint32_t vk = event.vkCode;
-    AltTapInterrupt(AltTapSide(vk == VK_LMENU ? VK_RMENU : VK_LMENU));
     const uint8_t was = record;
     record = IsPress(event) ? PRESS_ALT_TAP : PRESS_NONE;
     if (record != was && !RemapOptions.send_lang) {
@@ -342,36 +376,52 @@ HookVerdict RouteAltKey(const HookKeyEvent& event, uint8_t& record)
     return Swallow;
 }
 
-// While send_lang is on the Alt keys belong to the Alt-tap switch, and every
-// other key interrupts both sides first, so that a modifier press this
-// injects goes out before the key itself or its replacement. An Alt that
-// passes as itself is any other key until let go, and an Alt release whose
-// press the switch never heard passes and touches nothing. A reset left to
-// finish is finished first. Kept out of line so the common path of the hook
-// stays free of calls.
+// The Alt keys while send_lang is on, every key while a tap is pending or a
+// reset is to be finished. A press, late or not, turns a pending tap on
+// either side (but an Alt's own) into its modifier's press first, so that
+// the modifier goes out before the key itself or its replacement; a
+// release changes nothing there (the end of a word rolled into the Alt).
+// The Alt keys belong to the Alt-tap switch; an Alt that passes as itself
+// is any other key until let go, and an Alt release whose press the switch
+// never heard passes and touches nothing. Kept out of line so the common
+// path of the hook stays free of calls.
 OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
 {
+    // What the engine injects now goes out behind this event: the releases
+    // of a reset finished here too.
+    const bool injected_reset = CatchingUp;
     if (CatchingUp) {
-        ResetEngine();
+        FinishReset();
     }
     const uint32_t vk = event.vkCode;
     const int press = IsPress(event);
     const bool late = vk < 256 && IsLate(event);
-    if (late && press) {
-        return LatePress(event);
+    const bool alt = vk == VK_LMENU || vk == VK_RMENU;
+    bool injected = injected_reset;
+    if (alt && press && !late && PressRecord[vk] == PRESS_ALT_TAP && AltTapStale(AltTapSide(vk), event.time)) {
+        // No auto-repeat waits that long: the release was hidden from the
+        // hook, and this is a new press.
+        injected = injected || AltTapSide(vk).held_key != 0;
+        AltTapKeyUp(AltTapSide(vk), event.time);
+        PressRecord[vk] = PRESS_NONE;
+        SelectKeyRule(vk);
     }
-    // What the engine injects now goes out behind this event.
-    bool injected = false;
-    if (vk == VK_LMENU || vk == VK_RMENU) {
-        uint8_t& record = PressRecord[vk];
-        if (press && record == PRESS_ALT_TAP && AltTapStale(AltTapSide(vk), event.time)) {
-            // No auto-repeat waits that long: the release was hidden from
-            // the hook, and this is a new press.
-            injected = AltTapSide(vk).held_key != 0;
-            AltTapKeyUp(AltTapSide(vk), event.time);
-            record = PRESS_NONE;
-            SelectKeyRule(vk);
+    bool interrupted = false;
+    if (press) {
+        const bool left = vk != VK_LMENU && AltTapInterrupt(alt_tap_left);
+        const bool right = vk != VK_RMENU && AltTapInterrupt(alt_tap_right);
+        interrupted = left || right;
+    }
+    if (late) {
+        // A stall long enough for Windows to give up on a call may have
+        // cost the mouse hook too.
+        AltTapRenewMouseWatch();
+        if (press) {
+            return LatePress(event);
         }
+    }
+    if (alt) {
+        uint8_t& record = PressRecord[vk];
         const bool fresh = record == PRESS_NONE || record == PRESS_STALE;
         const bool heard = record == PRESS_ALT_TAP || (press && fresh && RemapOptions.send_lang);
         if (heard) {
@@ -381,16 +431,10 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
             return Pass;
         }
     }
-    if (late) {
-        // Handed on already: what its press became is let go of, nothing more.
-        return ApplyOwnRule(event);
-    }
-    // A pending tap on either side turns into its modifier press now.
-    const bool left = AltTapInterrupt(alt_tap_left);
-    const bool right = AltTapInterrupt(alt_tap_right);
-    // Then the key's own rule, never the Alt-tap switch again.
+    // Then the key's own rule, never the Alt-tap switch again; a late
+    // release lets go of what its press became, nothing more.
     const HookVerdict verdict = ApplyOwnRule(event);
-    if (verdict == Pass && (left || right || injected)) {
+    if (verdict == Pass && !late && (interrupted || injected)) {
         // What a hook injects enters the input stream behind the event it is
         // judging: passed on, this key would reach the application before its
         // modifier (Alt+F typing "f"). Sent again, it follows the modifier.
@@ -402,13 +446,29 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
 }  // namespace
 
 uint32_t LateHookMs = 300;
+uint32_t KeyboardHookAnswered;
+
+uint32_t LateHookLimitMs(uint32_t setting)
+{
+    return setting == 0 ? 300 : setting > 1000 ? 1000 : setting;
+}
+
+uint32_t HookWaitBegan(uint32_t& answered, uint32_t time, uint32_t now)
+{
+    uint32_t began = static_cast<int32_t>(time - answered) > 0 ? time : answered;
+    if (static_cast<int32_t>(now - began) < 0) {
+        began = now;
+    }
+    answered = now - began >= LateHookMs ? began + LateHookMs : now;
+    return began;
+}
 
 void RecordKeptKeys()
 {
     // Only a key with a rule can be judged otherwise than it was pressed;
     // asking the system about the others would only cost time at each reset.
     for (unsigned vk = 0; vk < 256; ++vk) {
-        if (KEY_RULES.rule[vk] == NO_RULE) {
+        if (KEY_RULES.key[vk] == NO_RULE) {
             continue;
         }
         uint8_t& record = PressRecord[vk];
@@ -417,7 +477,7 @@ void RecordKeptKeys()
             // An Alt that may still be held stays no tap.
             continue;
         }
-        const bool replaced = record > PRESS_STALE;
+        const bool replaced = IsPressedKey(record);
         if (record == PRESS_ALT_TAP) {
             AltTapDrop(AltTapSide(vk));
         } else if (replaced) {
@@ -438,7 +498,7 @@ void RecordPassedKeys()
 {
     for (unsigned vk = 0; vk < 256; ++vk) {
         const uint8_t record = PressRecord[vk];
-        if (KEY_RULES.rule[vk] != NO_RULE && (record == PRESS_NONE || record == PRESS_STALE) && !HeldKeys[vk] &&
+        if (KEY_RULES.key[vk] != NO_RULE && (record == PRESS_NONE || record == PRESS_STALE) && !HeldKeys[vk] &&
             SystemHolds(static_cast<uint16_t>(vk))) {
             PressRecord[vk] = PRESS_KEPT;
             HoldKey(static_cast<uint8_t>(vk));
@@ -454,10 +514,19 @@ void SelectKeyRules(bool catch_up)
     }
 }
 
-void RawKeyReleased(uint32_t scan, uint32_t time)
+void RouteEveryKey(bool on)
+{
+    if (on) {
+        std::memset(FirstStep.key, SLOW_FIRST, sizeof FirstStep.key);
+    } else {
+        FirstStep = FirstRule;
+    }
+}
+
+void RawKeyReleased(uintptr_t device, uint32_t scan, uint32_t time)
 {
     const uint8_t record = PressRecord[VK_CAPITAL];
-    if (scan != 0x3A || record <= PRESS_STALE || static_cast<int32_t>(time - CapsPressTime) < 0) {
+    if (device == 0 || scan != 0x3A || !IsPressedKey(record) || static_cast<int32_t>(time - CapsPressTime) < 0) {
         return;
     }
     // Should the hook get the release after all, it reaches nothing.
@@ -482,10 +551,10 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
     }
     const uint32_t vk = event.vkCode;
     if (vk >= 256) {
-        // No rule out there, but the Alt-tap switch hears every key.
-        return RemapOptions.send_lang || CatchingUp ? RouteSlow(event) : Pass;
+        // No rule out there, but a pending tap hears every key.
+        return AltTapPending || CatchingUp ? RouteSlow(event) : Pass;
     }
-    const uint8_t first = FirstStep.rule[vk];
+    const uint8_t first = FirstStep.key[vk];
     if (IsPress(event)) {
         return first == NO_RULE ? Pass : ApplyPressRule(first, event);
     }

@@ -12,29 +12,46 @@ struct HookKeyEvent {
     uint32_t scanCode;      // goes with a key sent again, never decides
     uint32_t time;          // the event's tick count: how long an Alt was held
     uint32_t now;           // the tick count as the hook was called
-    uint32_t previous;      // the tick count as the hook was called before
+    uint32_t wait_began;    // when Windows began waiting for this call (HookWaitBegan)
 };
 
 enum HookVerdict { Pass, Swallow };
 
-// How long Windows waits for the hook before it hands the event on without
-// it (LowLevelHooksTimeout): a press whose call comes later than that has
-// reached the system as it is. 300 ms unless the platform says otherwise.
-// Windows starts waiting when it calls, not when the key was typed: a key
-// that waited in line behind others (a burst, a slow hook ahead of ours)
-// is not late once the call before it was answered in time. So a call is
-// late when `now` is that far past both the event's time and the call
-// before.
+// How long Windows waits for a low-level hook before it hands the event on
+// without it: a press whose call comes later than that has reached the
+// system as it is. 300 ms unless the platform says otherwise.
 extern uint32_t LateHookMs;
+
+// LateHookMs for the user's LowLevelHooksTimeout, 0 when unset: 300 ms by
+// default, and never more than the second that Windows 10 1709 and later
+// wait whatever the setting (a call 1-5 s late would otherwise reach the
+// system twice, as itself and replaced).
+uint32_t LateHookLimitMs(uint32_t setting);
+
+// When Windows began waiting for the hook call at tick count `now` for an
+// event of tick count `time`, given `answered`, when it was done with the
+// call before; updates `answered` for the next call. Windows calls one at a
+// time: a key that waited in line behind others (a burst, a slow hook
+// ahead of ours) is waited for only from the moment the call before was
+// answered, or given up on LateHookMs after its own wait began, when that
+// call was late itself. An event time outside that span (another
+// program's injection may carry any) is bounded by it. A call is late
+// when `now` is LateHookMs past this.
+uint32_t HookWaitBegan(uint32_t& answered, uint32_t time, uint32_t now);
+
+// When Windows was done with the keyboard hook's last call.
+extern uint32_t KeyboardHookAnswered;
 
 // Judges one event: a press under the rules in force (SelectKeyRules), a
 // repeat and a release the way the press went (PressRecord). Replacement
 // events go out through InjectKey before it returns, and a key that must
 // follow a modifier injected for it is sent again as it came; Alt keys are
-// routed to the Alt-tap switch while send_lang is on. A rewrite is never
-// fed to another rule. A press whose call comes LateHookMs after the event
-// passes untouched, and its key passes as itself until let go. The
-// engine's own injections coming back are counted as landed.
+// routed to the Alt-tap switch while send_lang is on, and while a tap is
+// pending every press, another program's included, goes there first. A
+// rewrite is never fed to another rule. A press whose call comes late
+// passes untouched, and its key passes as itself until let go (a CapsLock
+// that is Ctrl is let go of at once, its lock switched back). The engine's
+// own injections coming back are counted as landed.
 HookVerdict RemapKeyEvent(const HookKeyEvent& event);
 
 // After events that the hook may not have seen (a blind period, a hook
@@ -44,6 +61,11 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event);
 // a repeat is a new press, but an Alt's press at the Alt-tap switch, which
 // stays no tap until the Alt is let go.
 void RecordKeptKeys();
+
+// An Alt tap started or stopped pending: while one is, every key takes the
+// slow way, which hands its press to the Alt-tap switch first; while none
+// is, a key costs one table load as if the switch were off.
+void RouteEveryKey(bool on);
 
 // At a switch change: only keys the system holds that no press in progress
 // explains (passed while their rule was off, or pressed again where the
@@ -56,11 +78,13 @@ void RecordPassedKeys();
 // hook sees resets the engine again (ResetEngine left work undone).
 void SelectKeyRules(bool catch_up);
 
-// A physical release of the key with scan code `scan`, reported by raw
-// input at event time `time`, which the hook may never get: the keyboard
+// A release of the key with scan code `scan`, reported by raw input at
+// event time `time` from the raw device `device` (the handle as a number;
+// 0 for injected input, which only a device's release may stand for),
+// which the hook may never get: the keyboard
 // layout swallows CapsLock's release while Shift is down on a US layout
 // with the Japanese IME, and a JIS 英数 pressed with Shift as CapsLock has
 // none once Shift is let go. A CapsLock press that became Ctrl and came no
 // later than `time` is released as the hook would have released it; raw
 // input may come first, and the hook's release, if any, is then swallowed.
-void RawKeyReleased(uint32_t scan, uint32_t time);
+void RawKeyReleased(uintptr_t device, uint32_t scan, uint32_t time);

@@ -38,7 +38,12 @@ void LetGoOfCapsLock()
 void SwitchLockOff(uint8_t in_flight)
 {
     if (RemapOptions.capslock_to_ctrl && in_flight == 0 && SystemKeyToggled(VK_CAPITAL)) {
-        InjectKey(VK_CAPITAL, 1, 0);
+        // The press counts as on its way too: landing, it would otherwise
+        // take the count of the release behind it, and the key would look
+        // held until that release lands.
+        if (InjectKey(VK_CAPITAL, 1, 0) != 0) {
+            CountInFlight(VK_CAPITAL, 1);
+        }
         InjectKey(VK_CAPITAL, 0, 0);
     }
 }
@@ -102,6 +107,19 @@ void ResetEngine()
     reset_pending = !ReleaseHeldKeys(true);
     SwitchLockOff(caps_in_flight);
     SelectKeyRules(reset_pending);
+}
+
+void FinishReset()
+{
+    foreground_elevated = false;
+    ResetEngine();
+}
+
+void SwitchCapsLockBack()
+{
+    const uint8_t caps_in_flight = InFlight[VK_CAPITAL];
+    LetGoOfCapsLock();
+    SwitchLockOff(caps_in_flight);
 }
 
 bool ForegroundReturnsToSight(uint32_t window_level, uint32_t own_level)

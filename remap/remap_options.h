@@ -59,6 +59,17 @@ RemapSettings& ApplyOptionsInForce(RemapSettings& settings);
 // the hook sees.
 void ResetEngine();
 
+// A key reached the hook while a reset was left to finish: the hook sees
+// the window in front, whatever its integrity level said (one we could not
+// query counts as above ours), and takes what it injects there. The reset
+// is finished now rather than tried again at every key.
+void FinishReset();
+
+// A CapsLock press reached the system as itself (a late hook call): with
+// CapsLock as Ctrl it is let go of at once and its lock switched back, for
+// the user can no longer switch it; its next repeat is Ctrl.
+void SwitchCapsLockBack();
+
 // Integrity levels as Windows numbers them; a process whose level cannot be
 // read counts as UNKNOWN_INTEGRITY, above every other, and one that is gone
 // before it could be asked is PROCESS_GONE, which changes nothing.

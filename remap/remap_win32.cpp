@@ -11,6 +11,8 @@
 #include "remap/remap_options.h"
 #include "settings/exclude_list.h"
 
+#include <initializer_list>
+
 HHOOK KeyboardHookHandle;
 uint32_t KeyboardHookTime;
 
@@ -19,6 +21,9 @@ namespace {
 // Installed only while an Alt tap is pending (WatchMouse): with no tap
 // pending the mouse never waits for this thread.
 HHOOK MouseHookHandle;
+
+// When Windows was done with the mouse hook's last call.
+uint32_t MouseHookAnswered;
 
 HWINEVENTHOOK ForegroundHook;
 HWND ForegroundReportWindow;
@@ -143,28 +148,46 @@ LRESULT CALLBACK MouseHookProc(int nCode, WPARAM wParam, LPARAM lParam)
 {
     if (nCode >= 0) {
         const MSLLHOOKSTRUCT* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
-        if (AltTapMouseEvent(wParam, mouse->flags, mouse->dwExtraInfo, mouse->mouseData) == Swallow) {
+        const uint32_t now = GetTickCount();
+        HookMouseEvent event;
+        event.message = wParam;
+        event.flags = mouse->flags;
+        event.extra = mouse->dwExtraInfo;
+        event.mouse_data = mouse->mouseData;
+        event.late = now - HookWaitBegan(MouseHookAnswered, mouse->time, now) >= LateHookMs;
+        if (AltTapMouseEvent(event) == Swallow) {
             return 1;
         }
     }
     return CallNextHookEx(MouseHookHandle, nCode, wParam, lParam);
 }
 
-// How long Windows waits for a low-level hook; 300 ms unless the user set
-// LowLevelHooksTimeout.
-uint32_t HookTimeout()
+// The user's LowLevelHooksTimeout, 0 when unset or unreadable.
+uint32_t HookTimeoutSetting()
 {
     DWORD value = 0;
     DWORD size = sizeof value;
     const LSTATUS read = RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LowLevelHooksTimeout",
                                       RRF_RT_REG_DWORD, NULL, &value, &size);
-    return read == ERROR_SUCCESS && value > 0 ? value : 300;
+    return read == ERROR_SUCCESS ? value : 0;
 }
 
 }  // namespace
 
-unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data)
+unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data, uintptr_t extra)
 {
+    // SendInput says it sent what UIPI drops: not to a window above us.
+    POINT cursor;
+    if (!GetCursorPos(&cursor)) {
+        return 0;
+    }
+    if (OwnIntegrity == 0) {
+        OwnIntegrity = IntegrityLevel(GetCurrentProcess());
+    }
+    const uint32_t level = WindowIntegrityLevel(WindowFromPoint(cursor));
+    if (level != OWN_PROCESS && level != PROCESS_GONE && level > OwnIntegrity) {
+        return 0;
+    }
     INPUT input;
     ZeroMemory(&input, sizeof input);
     input.type = INPUT_MOUSE;
@@ -191,10 +214,13 @@ unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data)
     default:
         return 0;
     }
+    // The pen's or a touch's mark goes with it: a program that handles the
+    // pen itself must not take the click for the mouse's as well.
+    input.mi.dwExtraInfo = extra;
     return SendInput(1, &input, sizeof(INPUT));
 }
 
-void WatchMouse(bool on)
+bool WatchMouse(bool on)
 {
     if (on && MouseHookHandle == NULL) {
         MouseHookHandle = SetWindowsHookExW(WH_MOUSE_LL, MouseHookProc, GetModuleHandleW(NULL), 0);
@@ -202,6 +228,7 @@ void WatchMouse(bool on)
         UnhookWindowsHookEx(MouseHookHandle);
         MouseHookHandle = NULL;
     }
+    return !on || MouseHookHandle != NULL;
 }
 
 uint32_t TickCount()
@@ -209,7 +236,7 @@ uint32_t TickCount()
     return GetTickCount();
 }
 
-unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
+unsigned SendKeyInput(uint16_t vk, int isDown, uintptr_t tag, uint32_t scan)
 {
     // Programs that read scan codes (remote desktop clients, terminals,
     // games) drop or misread a key without one. Masking events stay bare.
@@ -223,13 +250,24 @@ unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
     input.ki.wScan = static_cast<WORD>(scan & 0xFF);
     input.ki.dwFlags = (isDown ? 0 : KEYEVENTF_KEYUP) | ((scan >> 8) == 0xE0 ? KEYEVENTF_EXTENDEDKEY : 0);
     input.ki.time = 0;
-    input.ki.dwExtraInfo = static_cast<ULONG_PTR>(tag);
+    input.ki.dwExtraInfo = tag;
     return SendInput(1, &input, sizeof(INPUT));
 }
 
 bool SystemKeyDown(uint16_t vk)
 {
     return GetAsyncKeyState(vk) < 0;
+}
+
+bool SystemModifierDown()
+{
+    for (int vk : {VK_SHIFT, VK_CONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1,
+                   VK_XBUTTON2}) {
+        if (GetAsyncKeyState(vk) < 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool SystemKeyToggled(uint16_t vk)
@@ -254,7 +292,6 @@ LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
     // time of its own, an old one that makes a live hook look dead or a
     // future one that hides a dead hook. Every call is a sign of life,
     // whoever sent the key, and never earlier than the key it is called for.
-    const uint32_t previous = KeyboardHookTime;
     KeyboardHookTime = GetTickCount();
     // Below zero the event is not ours to judge.
     if (nCode >= 0) {
@@ -267,7 +304,7 @@ LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
         event.scanCode = key->scanCode;
         event.time = key->time;
         event.now = KeyboardHookTime;
-        event.previous = previous;
+        event.wait_began = HookWaitBegan(KeyboardHookAnswered, key->time, KeyboardHookTime);
         if (RemapKeyEvent(event) == Swallow) {
             return 1;
         }
@@ -277,7 +314,7 @@ LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam)
 
 void InstallKeyboardHook()
 {
-    LateHookMs = HookTimeout();
+    LateHookMs = LateHookLimitMs(HookTimeoutSetting());
     // Every attempt is stamped, a failed one too: a hook dropped before its
     // first call, or never installed, must still look silent from here on,
     // whatever stamp the last one left (none at all after a logon, which
@@ -377,7 +414,8 @@ bool IsRawKeyboardEvent(LPARAM input, uint32_t time)
     const RAWKEYBOARD& key = raw.data.keyboard;
     const bool released = (key.Flags & RI_KEY_BREAK) != 0 || key.Message == WM_KEYUP || key.Message == WM_SYSKEYUP;
     if (released) {
-        RawKeyReleased(key.MakeCode | ((key.Flags & RI_KEY_E0) != 0 ? 0xE000u : 0u), time);
+        RawKeyReleased(reinterpret_cast<uintptr_t>(raw.header.hDevice),
+                       key.MakeCode | ((key.Flags & RI_KEY_E0) != 0 ? 0xE000u : 0u), time);
     }
     return true;
 }

@@ -15,8 +15,8 @@ extern HHOOK KeyboardHookHandle;
 extern uint32_t KeyboardHookTime;
 
 // WH_KEYBOARD_LL procedure: stamps the tick count, runs RemapKeyEvent with
-// the event, that stamp and the one of the call before (whether the call is
-// late), returns 1 to swallow.
+// the event, that stamp and when Windows began waiting for the call
+// (whether the call is late), returns 1 to swallow.
 LRESULT CALLBACK KeyboardHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 
 // Installs the keyboard hook; when one is installed already, installs a new
@@ -68,6 +68,6 @@ bool WatchRawKeyboard(HWND window);
 void StopWatchingRawKeyboard();
 
 // Whether the WM_INPUT whose lParam is `input`, stamped `time`, carries a
-// keyboard event; a key's release goes to the engine too (RawKeyReleased),
-// which the hook may never get.
+// keyboard event; a key's release goes to the engine too (RawKeyReleased)
+// with its device, null for injected input, which the hook may never get.
 bool IsRawKeyboardEvent(LPARAM input, uint32_t time);

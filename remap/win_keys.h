@@ -4,6 +4,21 @@
 // first simply keeps its own definitions.
 #pragma once
 
+#ifndef VK_LBUTTON
+#define VK_LBUTTON 0x01
+#endif
+#ifndef VK_RBUTTON
+#define VK_RBUTTON 0x02
+#endif
+#ifndef VK_MBUTTON
+#define VK_MBUTTON 0x04
+#endif
+#ifndef VK_XBUTTON1
+#define VK_XBUTTON1 0x05
+#endif
+#ifndef VK_XBUTTON2
+#define VK_XBUTTON2 0x06
+#endif
 #ifndef VK_SHIFT
 #define VK_SHIFT 0x10
 #endif
@@ -84,6 +99,9 @@
 #endif
 #ifndef VK_OEM_102
 #define VK_OEM_102 0xE2
+#endif
+#ifndef VK_PACKET
+#define VK_PACKET 0xE7
 #endif
 
 #ifndef HC_ACTION

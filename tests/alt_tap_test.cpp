@@ -22,7 +22,9 @@ TEST(AltTapTransitions, FromTapPending)
         {"l", "d:lalt t:300 d:lalt t:200", "164v", "the hold counts from the first key-down"},
         {"l", "d:ralt t:499 u:ralt", "22v 22^", "a release inside the hold time is a tap"},
         {"l", "d:lalt d:a u:a u:lalt", "164v 65v =65^ 164^", "another key combines: modifier first, then the key again"},
-        {"l", "d:a d:lalt u:a u:lalt", "=65v 164v 65^ 164^", "another key's release combines too"},
+        {"l", "d:a d:ralt u:a u:ralt", "=65v =65^ 22v 22^", "a key rolled into the tap: its release changes nothing"},
+        {"l", "d:lalt id:65 iu:65 u:lalt", "164v 65v@7 @65^ 164^", "another program's key: Alt, then the key with its extra info"},
+        {"l", "d:lalt late d:b u:lalt u:b", "~66v 164v 164^ =66^", "a key handed on late still counts as pressed"},
         {"l", "d:lalt t:500 u:lalt", "164v 164^", "expiry makes a hold"},
     });
 }
@@ -65,6 +67,9 @@ TEST(AltTapCombinations, MouseAndOtherModifiers)
         {"ls", "d:ralt t:600 d:lalt u:lalt u:ralt", "163v 162v 162^ 163^", "the other Alt held as Ctrl counts"},
         {"cl", "d:caps d:ralt u:ralt u:caps", "162^# 162v 162^# 165v 165^ 162^", "CapsLock as Ctrl held counts"},
         {"l", "d:91 d:lalt u:lalt u:91 d:lalt u:lalt", "=91v 164v 164^ =91^ 26v 26^", "a Windows key held, then alone"},
+        {"ls", "c:l d:lalt t:300 cu:l u:lalt", "~Lv 162v ~L^ 162^", "a button held at the press: the drop gets Ctrl"},
+        {"l", "nomouse d:lalt c:l cu:l u:lalt", "164v ~Lv ~L^ 164^", "no mouse hook: the Alt is its modifier at once"},
+        {"l", "d:lalt above c:l cu:l u:lalt", "164v Lv! =Lv ~L^ 164^", "a click that cannot be sent again passes; still Alt"},
     });
 }
 
@@ -74,9 +79,10 @@ TEST(AltTapCombinations, PenAndTouchCountAsClicks)
 {
     for (uintptr_t extra : {uintptr_t{0xFF515780}, uintptr_t{0xFF515700}, uintptr_t{7}}) {
         RunRemapScript("l", "d:lalt");
-        const HookVerdict verdict = AltTapMouseEvent(WM_LBUTTONDOWN, LLMHF_INJECTED, extra, 0);
+        const HookVerdict verdict = AltTapMouseEvent({WM_LBUTTONDOWN, LLMHF_INJECTED, extra, 0, false});
         EXPECT_EQ(verdict, extra == 7 ? Pass : Swallow) << std::hex << extra;
         EXPECT_EQ(alt_tap_left.interrupted, extra == 7 ? 0 : 1) << std::hex << extra;
+        EXPECT_EQ(injected_keys.empty() ? 7 : injected_keys.back().extra, extra) << "sent again with its pen mark";
     }
 }
 

@@ -15,8 +15,9 @@ bool caps_lock_on;
 bool injection_refused;
 bool injection_dropped;
 bool mouse_watched;
+bool mouse_hook_refused;
+bool cursor_over_elevated;
 std::vector<uintptr_t> system_buttons_down;
-uint32_t previous_hook_call;
 
 namespace {
 
@@ -58,15 +59,17 @@ void SystemMouseEvent(uintptr_t message)
     }
 }
 
-void WatchMouse(bool on)
+bool WatchMouse(bool on)
 {
-    mouse_watched = on;
+    mouse_watched = on && !mouse_hook_refused;
+    return mouse_watched == on;
 }
 
-unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data)
+unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data, uintptr_t extra)
 {
-    injected_keys.push_back(InjectedKey{0, 1, mouse_data, 0, !injection_refused, message});
-    if (injection_refused) {
+    const bool refused = injection_refused || cursor_over_elevated;
+    injected_keys.push_back(InjectedKey{0, 1, mouse_data, 0, !refused, message, extra});
+    if (refused) {
         return 0;
     }
     if (!injection_dropped) {
@@ -85,9 +88,9 @@ uint32_t Now()
     return static_cast<uint32_t>(now_ms);
 }
 
-unsigned SendKeyInput(uint16_t vk, int isDown, uint32_t tag, uint32_t scan)
+unsigned SendKeyInput(uint16_t vk, int isDown, uintptr_t tag, uint32_t scan)
 {
-    injected_keys.push_back(InjectedKey{vk, isDown != 0, tag, scan, !injection_refused, 0});
+    injected_keys.push_back(InjectedKey{vk, isDown != 0, tag, scan, !injection_refused, 0, 0});
     if (injection_refused) {
         return 0;
     }
@@ -115,7 +118,7 @@ size_t LandInjected(size_t count)
         landing.pop_front();
         if (key.mouse != 0) {
             // Our own mouse hook passes what is marked injected.
-            if (!mouse_watched || AltTapMouseEvent(key.mouse, LLMHF_INJECTED, 0, key.tag) == Pass) {
+            if (!mouse_watched || AltTapMouseEvent({key.mouse, LLMHF_INJECTED, key.extra, static_cast<uint32_t>(key.tag), false}) == Pass) {
                 SystemMouseEvent(key.mouse);
             }
             continue;
@@ -134,7 +137,22 @@ size_t LandInjected(size_t count)
 
 bool SystemKeyDown(uint16_t vk)
 {
+    static const uintptr_t buttons[] = {0, WM_LBUTTONDOWN, WM_RBUTTONDOWN, 0, WM_MBUTTONDOWN, WM_XBUTTONDOWN, WM_XBUTTONDOWN};
+    if (vk < 7 && buttons[vk] != 0) {
+        return std::find(system_buttons_down.begin(), system_buttons_down.end(), buttons[vk]) != system_buttons_down.end();
+    }
     return system_keys_down[static_cast<uint8_t>(vk)];
+}
+
+bool SystemModifierDown()
+{
+    for (uint16_t vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON,
+                        VK_MBUTTON, VK_XBUTTON1}) {
+        if (SystemKeyDown(vk)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool SystemKeyToggled(uint16_t vk)
@@ -172,11 +190,18 @@ void ResetFakePlatform()
     injection_refused = false;
     injection_dropped = false;
     mouse_watched = false;
+    mouse_hook_refused = false;
+    cursor_over_elevated = false;
     system_buttons_down.clear();
-    previous_hook_call = 0;
+    KeyboardHookAnswered = 0;
     landing.clear();
     now_ms = 0;
     fail_next_timer = false;
+    LateHookMs = 300;
+    // Nothing in front that the hook cannot see, no reset left to finish.
+    ForegroundReturnsToSight(0x2000, 0x2000);
+    ResetEngine();
+    injected_keys.clear();
 }
 
 void FailNextHoldTimer()

@@ -12,21 +12,24 @@
 struct InjectedKey {
     uint16_t vk;
     int down;
-    uint32_t tag;      // the extra-info tag; a mouse event's mouse data
+    uintptr_t tag;     // the extra-info tag; a mouse event's mouse data
     uint32_t scan;     // as given to SendKeyInput: 0 for the layout's own
     bool taken;        // false when the system refused it
     uintptr_t mouse;   // a mouse event's message (SendMouseInput), else 0
+    uintptr_t extra;   // a mouse event's extra info
 };
 
 extern std::vector<InjectedKey> injected_keys;
-
-// The clock at the latest hook call (PhysicalEvent).
-extern uint32_t previous_hook_call;
 
 // Whether the engine has a mouse hook installed (WatchMouse), and the mouse
 // buttons the system holds down, by message of their press.
 extern bool mouse_watched;
 extern std::vector<uintptr_t> system_buttons_down;
+
+// While true no mouse hook can be installed; and the window under the
+// cursor is above our integrity level (a click sent there is dropped).
+extern bool mouse_hook_refused;
+extern bool cursor_over_elevated;
 
 // A mouse event reaching the system: a button press or release, by message.
 void SystemMouseEvent(uintptr_t message);

@@ -14,9 +14,11 @@
 // own table of what each physical key stands for, never in the engine's
 // records: a press gives its mapped key, a repeat and the release follow
 // the press, a key shared by several held keys goes up with the last of
-// them, an Alt is a tap only alone, quick, and without a click or another
-// modifier, and a reset after a blind period may let go of a held key until
-// its next repeat. Checked at every step: each event gives exactly the
+// them, an Alt is a tap by the typist's rule (released within ALT_HOLD_MS
+// of its press, no key, button or wheel pressed in between by anyone, late
+// or not, and no Shift, Ctrl, Windows key or button held at its press), and
+// a reset after a blind period may let go of a held key until its next
+// repeat. Checked at every step: each event gives exactly the
 // modifier press due, then its key or click, and nothing else; every key
 // pressed while seen keeps its mapped key down in the system until its own
 // release; a mouse hook is there exactly while a tap is pending; the
@@ -80,6 +82,7 @@ struct Press {
     uint16_t sent = 0;       // the key code the layout gave the press
     bool knocked = false;    // `mapped` was let go of in the system by another key's release
     bool stale = false;      // replaced, then let go of by a reset: its release reaches nothing
+    unsigned long long timer_from = 0;  // Alt-tap: when its hook call started the timer
 };
 
 struct Stream {
@@ -95,6 +98,13 @@ struct Stream {
     std::array<bool, 256> system_physical{};
     // A CapsLock reached the system as itself, and no reset came since.
     bool lock_touched = false;
+    // How long Windows waits for a hook call; a stall of the thread, and
+    // whether the next key was typed during it.
+    unsigned wait = 300;
+    uint32_t stall_began = 0, stall_length = 0, stall_answered = 0;
+    // The window in front cannot be queried; a reset may wait for a key.
+    bool unqueryable = false, reset_deferred = false, chained = false;
+    unsigned long long call_time = 0;
     // Keys went up or down where the hook was blind, or the system refused
     // the releases of a reset: what the keys held then stand for is anyone's
     // guess until they are let go, and so is each Alt's next press (the
@@ -278,7 +288,8 @@ struct Stream {
             // Whether another held key is a modifier in the system may be
             // past telling.
             side = Press{true, true, false, false, side.free || AnyFree(), 0, now, now, timed, static_cast<uint16_t>(vk)};
-            if (ModifierHeld(vk)) {
+            side.timer_from = call_time;
+            if (ModifierHeld(vk) || !buttons.empty()) {
                 Decide(side, vk, expected);
             } else if (!timed && !side.free) {
                 FailNextHoldTimer();
@@ -326,11 +337,24 @@ struct Stream {
     // before it, the engine's own included.
     void Event(uint32_t key, bool down)
     {
-        LandInjected();
-        Injected();
+        // A key typed in the stall of the one before, judged by its own time, is
+        // waited for once Windows gave up on that one, before what it injected;
+        // none while a reset is left to finish, which a call on time finishes.
         Press& p = press[key];
         const uint32_t vk = LayoutKey(key, down);
-        const bool late = blind == Sighted && Roll(16) == 0;
+        const bool chain = chained && blind == Sighted && vk != 0;
+        chained = false;
+        LandInjected();
+        Injected();
+        KeyboardHookAnswered = chain ? stall_answered : KeyboardHookAnswered;
+        const bool late = chain ? stall_length >= 2 * wait : blind == Sighted && !reset_deferred && vk != 0 && Roll(16) == 0;
+        const uint32_t typed = chain ? stall_began + Roll(wait) : Now();
+        const unsigned long long at_call = call_time = now;
+        now = chain ? typed : now;
+        if (late && !chain) {
+            stall_began = Now();
+            stall_length = wait + (Roll(2) != 0 ? Roll(2 * wait) : 0);
+        }
         Note(std::string(blind != Sighted ? "[blind " : late ? "[late " : "[") + (down ? "d:" : "u:") + std::to_string(vk) + "]");
         if (blind != Sighted || late) {
             // Windows hands the key to the system without the hook's answer.
@@ -365,17 +389,24 @@ struct Stream {
         if (vk == 0) {
             // Only raw input hears this release.
             LetGo(key, expected);
-            RawKeyReleased(0x3A, Now());
+            RawKeyReleased(1, 0x3A, Now());
         } else {
             if (late && down) {
                 // Passed on untouched: the key is itself from now on, and what
                 // it stood for before goes.
+                InterruptTaps(vk == VK_LMENU || vk == VK_RMENU ? vk : 0, expected);
                 if (p.down && p.mapped != vk) {
                     const Press keep = p;
                     LetGo(key, expected);
                     p = keep;
                 }
                 p = Press{true, false, false, true, false, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
+                if (vk == VK_CAPITAL && RemapOptions.capslock_to_ctrl) {
+                    // Let go of at once, its lock switched back: the next repeat is Ctrl.
+                    const Keys back = {{VK_CAPITAL, false}, {VK_CAPITAL, true}, {VK_CAPITAL, false}};
+                    expected.insert(expected.end(), back.begin(), back.begin() + (caps_lock_on ? 3 : 1));
+                    p = Press{true, false, false, false, false, 0, now, now, false, VK_CAPITAL};
+                }
             } else {
                 const bool alt = vk == VK_LMENU || vk == VK_RMENU;
                 if (alt && down && p.alt_tap && p.decided && now - p.last > ALT_REPEAT_GAP_MS) {
@@ -394,7 +425,7 @@ struct Stream {
                     p = Press{};
                     p.free = free;
                 }
-                if (routed || !late) {
+                if (down) {
                     InterruptTaps(routed ? vk : 0, expected);
                 }
                 if (routed) {
@@ -421,25 +452,22 @@ struct Stream {
                 }
             }
             system_physical[vk] = down && !p.alt_tap && p.mapped == vk;
-            if (late) {
+            now = at_call;
+            if (late && !chain) {
                 // The thread was busy all the while.
-                AdvanceTime(LateHookMs, false);
-                now += LateHookMs;
-                lock_touched = lock_touched || (vk == VK_CAPITAL && down);
+                AdvanceTime(stall_length, false);
+                now += stall_length;
             }
-            HookKeyEvent event = PhysicalEvent(message, vk);
-            event.scanCode = key == VK_CAPITAL ? 0x3A : 0;
             // Late: typed before the stall; or, on time, typed long ago and
             // queued behind other keys, whose calls were answered.
-            if (late) {
-                event.time -= LateHookMs;
-            } else if (Roll(16) == 0 && vk != VK_LMENU && vk != VK_RMENU) {
-                event.time -= 2 * LateHookMs;
-                event.previous = event.now;
-            }
+            const bool queued = !late && !chain && Roll(16) == 0 && vk != VK_LMENU && vk != VK_RMENU;
+            KeyboardHookAnswered = queued ? Now() : KeyboardHookAnswered;
+            HookKeyEvent event = PhysicalEvent(message, vk, queued ? Now() - 2 * wait : typed);
+            event.scanCode = key == VK_CAPITAL ? 0x3A : 0;
             verdict = RemapKeyEvent(event);
+            stall_answered = KeyboardHookAnswered;
             if (key == VK_CAPITAL && !down) {
-                RawKeyReleased(0x3A, Now());
+                RawKeyReleased(1, 0x3A, Now());
             }
         }
         Keys sent = Injected();
@@ -448,12 +476,14 @@ struct Stream {
             SystemKeyEvent(vk, down);
             sent.emplace_back(static_cast<uint16_t>(vk), down);
         }
-        if (!was_free && !p.free) {
+        const bool deferred = std::exchange(reset_deferred, reset_deferred && vk == 0);
+        if (!was_free && !p.free && !deferred) {
             ASSERT_EQ(sent, expected) << "(sent, expected) for key " << vk << (down ? " down" : " up")
                                       << ": the modifier due, then its own key";
         }
         Land();
-        if (late && Roll(2) == 0) {
+        chained = late && !chain && Roll(2) == 0;
+        if (!chained && late && Roll(2) == 0) {
             // Windows drops a hook that keeps it waiting.
             GoBlind(HookDropped);
         }
@@ -474,13 +504,17 @@ struct Stream {
         }
         const bool press_or_turn = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_XBUTTONDOWN ||
                                    message == WM_MOUSEWHEEL;
+        const bool hooked = mouse_watched && blind == Sighted;
+        // Handed on late, a click still interrupts, and is not sent again.
+        const bool late = hooked && Roll(8) == 0;
         Keys expected;
         if (pending && blind == Sighted && press_or_turn) {
             InterruptTaps(0, expected);
-            expected.emplace_back(static_cast<uint16_t>(message), true);
+            if (!late) {
+                expected.emplace_back(static_cast<uint16_t>(message), true);
+            }
         }
-        const bool hooked = mouse_watched && blind == Sighted;
-        if (!hooked || AltTapMouseEvent(message, 0, 0, 0) == Pass) {
+        if (!hooked || AltTapMouseEvent({message, 0, 0, 0, late}) == Pass) {
             SystemMouseEvent(message);
         }
         const Keys sent = Injected();
@@ -488,6 +522,54 @@ struct Stream {
             ASSERT_EQ(sent, expected) << "the modifier, then the click";
         }
         Land();
+    }
+
+    // Another program injects a press and a release of `vk`: a press
+    // interrupts a pending tap and comes again behind its modifier. Raw input
+    // reports the release from no device.
+    void Foreign(uint32_t vk)
+    {
+        for (bool down : {true, false}) {
+            LandInjected();
+            Injected();
+            Note(std::string(down ? "[id:" : "[iu:") + std::to_string(vk) + "]");
+            Keys expected;
+            if (down) {
+                InterruptTaps(0, expected);
+            }
+            expected.emplace_back(static_cast<uint16_t>(vk), down);
+            HookKeyEvent event = PhysicalEvent(down ? WM_KEYDOWN : WM_KEYUP, vk);
+            event.flags = LLKHF_INJECTED;
+            event.dwExtraInfo = 7;
+            const HookVerdict verdict = RemapKeyEvent(event);
+            if (vk == VK_CAPITAL && !down) {
+                RawKeyReleased(0, 0x3A, Now());
+            }
+            Keys sent = Injected();
+            if (verdict == Pass) {
+                SystemKeyEvent(vk, down);
+                sent.emplace_back(static_cast<uint16_t>(vk), down);
+            }
+            for (uint32_t other : KEYS) {
+                press[other].knocked = press[other].knocked || (!down && press[other].mapped == vk);
+            }
+            lock_touched = lock_touched || vk == VK_CAPITAL;
+            if (!AnyFree()) {
+                ASSERT_EQ(sent, expected) << "another program's key: the modifier due, then the key";
+            }
+            Land();
+        }
+    }
+
+    // The focus goes to a window whose process cannot be queried, whose
+    // keys the hook sees, or away from it.
+    void Unqueryable(bool on)
+    {
+        Note(on ? "[unqueryable]" : "[queryable]");
+        unqueryable = on;
+        if (ForegroundReturnsToSight(on ? UNKNOWN_INTEGRITY : MEDIUM_LEVEL, MEDIUM_LEVEL)) {
+            Reset("focus");
+        }
     }
 
     // Whether `vk` is down in what the system received, counting what is
@@ -571,7 +653,8 @@ struct Stream {
                 system_physical[vk] = false;
             }
         }
-        lock_touched = false;
+        reset_deferred = unqueryable;
+        lock_touched = lock_touched && reset_deferred;
         ResetEngine();
         for (const auto& key : Injected()) {
             ASSERT_TRUE(!key.second || key.first == VK_CAPITAL) << "a reset presses nothing but the lock: " << key.first;
@@ -602,7 +685,7 @@ struct Stream {
         Keys expected;
         for (uint32_t alt : {uint32_t{VK_LMENU}, uint32_t{VK_RMENU}}) {
             Press& side = press[alt];
-            if (timers && side.down && side.alt_tap && side.timed && !side.decided && now - side.since >= ALT_HOLD_MS) {
+            if (timers && side.down && side.alt_tap && side.timed && !side.decided && now - side.timer_from >= ALT_HOLD_MS) {
                 Decide(side, alt, expected);
             }
         }
@@ -678,10 +761,18 @@ void CheckStep(Stream& s)
 
 void Step(Stream& s)
 {
-    const unsigned roll = s.Roll(24);
+    const unsigned roll = s.chained ? (s.Roll(2) != 0 ? 2 : 13) : s.Roll(26);  // a key typed in a stall next
     if (roll == 0 && (s.blind == Sighted || s.blind == HookDropped)) {
         s.ChangeOptions(OPTIONS[s.Roll(std::size(OPTIONS))]);
-    } else if (roll == 1) {
+    } else if (roll == 24 && s.blind == Sighted) {
+        s.Foreign(s.Roll(2) != 0 ? 'F' : VK_CAPITAL);
+    } else if (roll == 25 && s.blind == Sighted) {
+        if (s.unqueryable && s.Roll(2) != 0) {
+            s.Reset("desktop");
+        } else {
+            s.Unqueryable(!s.unqueryable);
+        }
+    } else if (roll == 1 && !s.unqueryable) {
         if (s.blind == Sighted) {
             s.GoBlind(static_cast<Blindness>(1 + s.Roll(BLINDNESS_KINDS - 1)));
         } else {
@@ -737,11 +828,16 @@ void RunStream(Stream& s, size_t steps)
             }
         }
     }
+    s.chained = false;
     for (uintptr_t click : std::vector<uintptr_t>(s.buttons)) {
         s.Mouse(click + 1);
     }
+    s.buttons.clear();
     if (s.blind != Sighted) {
         s.BackInSight();
+    }
+    if (s.unqueryable) {
+        s.Unqueryable(false);
     }
     const uint32_t last = KEYS[s.Roll(std::size(KEYS))];
     s.Event(last, true);
@@ -779,7 +875,11 @@ void PlayStream(unsigned long long seed, bool logging, std::string* log)
     s.earlier_failures = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
     const char* options = OPTIONS[s.Roll(std::size(OPTIONS))];
     s.layout = static_cast<Layout>(s.Roll(LAYOUTS));
+    // LowLevelHooksTimeout as the user may have set it; Windows waits at most a second.
+    const unsigned setting = std::array<unsigned, 4>{0, 200, 1000, 5000}[s.Roll(4)];
+    s.wait = setting == 0 ? 300 : std::min(setting, 1000u);
     StartEngine("");
+    LateHookMs = LateHookLimitMs(setting);
     caps_lock_on = s.Roll(4) == 0;
     s.Note(std::string("[start o:") + options + " layout " + std::to_string(s.layout) + (caps_lock_on ? " lock on]" : "]"));
     SetOptions(options);

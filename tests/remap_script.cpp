@@ -1,5 +1,6 @@
 #include "tests/remap_script.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -65,12 +66,10 @@ uint32_t ScriptKey(const std::string& name)
     return static_cast<uint32_t>(vk);
 }
 
-HookKeyEvent PhysicalEvent(uintptr_t message, uint32_t vk)
+HookKeyEvent PhysicalEvent(uintptr_t message, uint32_t vk, uint32_t time)
 {
-    // Each call is a hook call: the one before it is remembered.
-    HookKeyEvent event{HC_ACTION, message, vk, 0, 0, 0, Now(), Now(), previous_hook_call};
-    previous_hook_call = Now();
-    return event;
+    // Each call is a hook call, waited for as the binding says.
+    return HookKeyEvent{HC_ACTION, message, vk, 0, 0, 0, time, Now(), HookWaitBegan(KeyboardHookAnswered, time, Now())};
 }
 
 namespace {
@@ -111,6 +110,9 @@ std::string RunRemapScript(const char* options, const std::string& script)
     bool blind = false;
     bool late = false;
     bool queued = false;
+    // A stall: when it ends, when the keys typed during it were, and when
+    // Windows could next call the hook.
+    uint32_t stall_end = 0, stall_typed = 0, windows_free = 0;
     while (steps >> step) {
         const size_t colon = step.find(':');
         const std::string verb = step.substr(0, colon);
@@ -151,42 +153,62 @@ std::string RunRemapScript(const char* options, const std::string& script)
         } else if (verb == "fail") {
             FailNextHoldTimer();
         } else if (verb == "t" || verb == "busy") {
+            stall_end = 0;
             AdvanceTime(static_cast<unsigned>(std::stoul(arg)), verb == "t");
+        } else if (verb == "stall") {
+            stall_typed = windows_free = Now();
+            stall_end = Now() + static_cast<uint32_t>(std::stoul(arg));
+        } else if (verb == "nomouse") {
+            mouse_hook_refused = true;
+        } else if (verb == "above") {
+            cursor_over_elevated = true;
+        } else if (verb == "unk") {
+            ForegroundReturnsToSight(UNKNOWN_INTEGRITY, MEDIUM_LEVEL);
         } else if (verb == "late") {
             late = true;
         } else if (verb == "queued") {
             queued = true;
-        } else if (verb == "raw") {
-            RawKeyReleased(0x3A, Now() - static_cast<uint32_t>(std::stoul(arg)));
+        } else if (verb == "raw" || verb == "iraw") {
+            RawKeyReleased(verb == "raw" ? 1 : 0, 0x3A, Now() - static_cast<uint32_t>(std::stoul(arg)));
         } else if (mouse != 0) {
             const bool hooked = mouse_watched && !blind;
-            if (!hooked || AltTapMouseEvent(mouse, 0, 0, mouse_data) == Pass) {
+            if (!hooked || AltTapMouseEvent({mouse, 0, 0, mouse_data, false}) == Pass) {
                 mark = (hooked ? "=" : "~") + FormatMouse(mouse, mouse_data);
                 SystemMouseEvent(mouse);
             }
         } else if (message != messages.end()) {
-            HookKeyEvent event = PhysicalEvent(message->second, ScriptKey(arg));
-            const bool down = event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
-            const std::string key = std::to_string(event.vkCode) + (down ? "v" : "^");
-            if (verb[0] == 'i') {
-                event.flags = LLKHF_INJECTED;
-                event.dwExtraInfo = 7;
+            const uint32_t vk = ScriptKey(arg);
+            const bool down = message->second == WM_KEYDOWN || message->second == WM_SYSKEYDOWN;
+            const std::string key = std::to_string(vk) + (down ? "v" : "^");
+            uint32_t typed = Now();
+            if (stall_end != 0) {
+                // Typed during the stall, a millisecond apart; Windows
+                // waits for one call at a time, and gives up on each
+                // LateHookMs after it began to.
+                typed = stall_typed++;
+                const uint32_t began = std::max(typed, windows_free);
+                late = began + LateHookMs <= stall_end;
+                windows_free = late ? began + LateHookMs : stall_end;
+                AdvanceTime(stall_end - Now(), false);
             }
             if (late) {
                 // Windows hands it on while the thread is busy; the call
                 // reaches the hook after that.
                 out.push_back("~" + key);
-                SystemKeyEvent(event.vkCode, down);
-                AdvanceTime(LateHookMs, false);
-                event.now = event.previous = Now();
-                event.previous -= LateHookMs;
+                SystemKeyEvent(vk, down);
+                AdvanceTime(stall_end != 0 ? 0 : LateHookMs, false);
             } else if (queued) {
-                // Typed a while ago, it waited in line behind other keys:
-                // the call before it was answered just now.
-                event.time -= 2 * LateHookMs;
-                event.previous = event.now;
+                // Typed a while ago, it waited in line behind other keys,
+                // whose calls were answered just now.
+                typed -= 2 * LateHookMs;
+                KeyboardHookAnswered = Now();
             }
             queued = false;
+            HookKeyEvent event = PhysicalEvent(message->second, vk, typed);
+            if (verb[0] == 'i') {
+                event.flags = LLKHF_INJECTED;
+                event.dwExtraInfo = 7;
+            }
             const HookVerdict verdict = blind ? Pass : RemapKeyEvent(event);
             if (verdict == Pass && !late) {
                 mark = (blind ? "~" : verb[0] == 'i' ? "@" : "=") + key;

@@ -8,9 +8,14 @@
 //                     waiting and handed the key on
 //   queued            the next key was typed long ago and waited in line
 //                     behind others; its call is on time
+//   stall:MS          the thread is stuck for MS ms: the keys of the next
+//                     steps are typed during it, a millisecond apart, and
+//                     their calls come when it ends; Windows hands on each
+//                     it gave up on (`t:` or `busy:` ends the keys)
 //   id:KEY / iu:KEY   another program injects KEY down / up
-//   raw:MS            raw input reports the release of scan code 0x3A (the
-//                     CapsLock key) as of MS milliseconds ago
+//   raw:MS / iraw:MS  raw input reports the release of scan code 0x3A (the
+//                     CapsLock key) as of MS milliseconds ago, from the
+//                     keyboard / from injected input (no device)
 //   c:BUTTON / cu:BUTTON  a mouse button (l, r, m, x1, x2) pressed / released
 //   w:N / hw:N / mv   the wheel turned by N, tilted by N, the mouse moved
 //   t:MS              advance the clock; due hold timers fire
@@ -28,6 +33,10 @@
 //   up / front        a window above our integrity level comes to the front
 //                     (keys pass the hook by, SendInput drops silently) /
 //                     goes, with a reset
+//   unk               a window whose process cannot be queried comes to the
+//                     front (counted as above ours, but the hook sees its keys)
+//   nomouse / above   no mouse hook can be installed from now on / the window
+//                     under the cursor is above our integrity level
 // KEY: a-z, 0-9, caps, lctrl, rctrl, lalt, ralt, lshift, ctrl, alt, space,
 // semicolon, equals, comma, minus, period, slash, backtick, lbracket,
 // backslash, rbracket, quote, oem102, or a virtual-key number of 2+ digits.
@@ -44,6 +53,7 @@
 #include <string>
 
 #include "remap/keyboard_hook.h"
+#include "tests/fake_platform.h"
 
 // Options: any of 'c' capslock_to_ctrl, 's' swap_alt_for_ctrl, 'l' send_lang,
 // 'd' use_dvorak. Resets the engine and the fake platform first.
@@ -57,4 +67,5 @@ void StartEngine(const char* options);
 
 uint32_t ScriptKey(const std::string& name);
 
-HookKeyEvent PhysicalEvent(uintptr_t message, uint32_t vk);
+// A hook call now for an event typed at `time`.
+HookKeyEvent PhysicalEvent(uintptr_t message, uint32_t vk, uint32_t time = Now());

@@ -128,7 +128,15 @@ TEST(AsWindowsCounts, SharedKeysLateCallsBurstsAndLostReleases)
         {"s", "d:lctrl blind u:lctrl sight burst d:lalt u:lalt", "164v ~162^ 164^ 162v 162^",
          "a release on its way is not the user's key"},
         {"c", "d:caps up x u:caps front", "162^# 162v 162^# ~20^ 162^", "nothing counts as let go behind an elevated window"},
-        {"c", "d:caps blind x u:caps sight d:a", "162^# 162v 162^# 162^! ~20^ 162^ =65v", "refused, sent at the next key"},
+        {"c", "d:caps blind x u:caps sight d:a", "162^# 162v 162^# 162^! ~20^ 162^ 65v", "refused, sent at the next key, which follows it"},
+        {"d", "stall:700 d:b d:c", "~66v ~67v", "two presses handed on in one stall: neither is replaced"},
+        {"d", "stall:500 d:b d:c", "~66v 74v", "the second one Windows still waited for is"},
+        {"c", "late d:caps u:caps d:caps u:caps", "~20v 20^ 20v 20^ =20^ 162^# 162v 162^# 162^",
+         "a late CapsLock is let go of and its lock switched back"},
+        {"c", "d:caps id:caps iu:caps iraw:0 d:c", "162^# 162v 162^# @20v @20^ =67v", "raw input of injected keys lets go of nothing"},
+        {"c", "blind d:caps u:caps sight d:caps x d:caps iraw:0 d:c",
+         "~20v ~20^ 162^# 162v 162^# 162^ 20v 20^ 162^# 162v 162^# =67v", "not even the raw release of a reset's lock-off"},
+        {"ls", "unk x d:lalt t:100 d:c u:c u:lalt", "162v 67v =67^ 162^", "a front window we cannot query: a key finishes the reset"},
     });
 }
 
@@ -164,6 +172,10 @@ TEST(HookGate, CodesMasksAndInjectedEvents)
     }
     EXPECT_TRUE(injected_keys.empty());
     EXPECT_EQ(alt_tap_left.pressed + alt_tap_right.pressed, 0) << "no Alt-tap record was driven by injected keys";
+    // LowLevelHooksTimeout unset, short, at Windows' cap and above it.
+    for (auto [setting, ms] : {std::pair{0u, 300u}, {200u, 200u}, {1000u, 1000u}, {5000u, 1000u}}) {
+        EXPECT_EQ(LateHookLimitMs(setting), ms) << setting;
+    }
     EXPECT_EQ(PendingHoldTimers(), 0u);
 }
 

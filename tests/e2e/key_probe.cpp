@@ -40,9 +40,9 @@
 //       the MSLLHOOKSTRUCT fields
 //   msg Q NAME WPARAM LPARAM EXTRA      a message reached the window; EXTRA is
 //       GetMessageExtraInfo (hex), NAME one of keydown keyup syskeydown
-//       syskeyup char syschar lbuttondown, and mousemove after the command
-//       "mouse"; for lbuttondown WPARAM is what GetKeyState said of the
-//       modifiers: 1 Alt, 2 Ctrl, 4 Shift
+//       syskeyup char syschar lbuttondown lbuttonup, and mousemove after the
+//       command "mouse"; for the buttons WPARAM is what GetKeyState said of
+//       the modifiers: 1 Alt, 2 Ctrl, 4 Shift
 //   lost N                              records dropped for want of room
 
 namespace {
@@ -141,6 +141,7 @@ void WriteRecords()
             case WM_CHAR: name = "char"; break;
             case WM_SYSCHAR: name = "syschar"; break;
             case WM_LBUTTONDOWN: name = "lbuttondown"; break;
+            case WM_LBUTTONUP: name = "lbuttonup"; break;
             case WM_MOUSEMOVE: name = "mousemove"; break;
             }
             fprintf(log_file, "msg %lld %s %llu %llx %llx\n", r.qpc, name,
@@ -559,6 +560,7 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         }
         break;
     case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
         // As an application sees the click: the modifiers down with it.
         RecordMessage(message,
                       (GetKeyState(VK_MENU) < 0 ? 1u : 0u) | (GetKeyState(VK_CONTROL) < 0 ? 2u : 0u) |
