@@ -3,6 +3,7 @@
 
 #include "app/exclude_box_win32.h"
 
+#include "app/controls_win32.h"
 #include "app/tray_win32.h"
 #include "remap/remap_win32.h"
 #include "settings/exclude_list.h"
@@ -16,15 +17,6 @@ HWND RemoveButton;
 
 // Room for the longest file name Windows allows, in UTF-8.
 const int NAME_BYTES = MAX_PATH * 3;
-
-HWND CreateControl(HWND window, const wchar_t* control_class, const wchar_t* text, DWORD style, UINT id, HFONT font)
-{
-    HWND control = CreateWindowExW(control_class[0] == L'L' ? WS_EX_CLIENTEDGE : 0, control_class, text,
-                                   WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window,
-                                   reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(NULL), NULL);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    return control;
-}
 
 void EnableRemove()
 {
@@ -70,28 +62,21 @@ LayoutSize TextSize(HWND control)
     return {size.cx, size.cy};
 }
 
-void Place(HWND control, const LayoutRect& place)
-{
-    SetWindowPos(control, NULL, place.x, place.y, place.width, place.height, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 }  // namespace
 
 void CreateExcludeControls(HWND window, HFONT font)
 {
-    ExcludeLabel = CreateControl(window, L"STATIC", L"使わないアプリ:", SS_NOPREFIX, 0xFFFF, font);
-    NamesBox = CreateControl(window, L"LISTBOX", L"",
-                                WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, IDC_EXCLUDE_LIST, font);
-    RemoveButton = CreateControl(window, L"BUTTON", L"削除(&R)", WS_TABSTOP, IDC_EXCLUDE_REMOVE, font);
+    ExcludeLabel = CreateControl(window, L"STATIC", L"使わないアプリ:", SS_NOPREFIX, 0, 0xFFFF, font);
+    NamesBox = CreateControl(window, L"LISTBOX", L"", WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+                             WS_EX_CLIENTEDGE, IDC_EXCLUDE_LIST, font);
+    RemoveButton = CreateControl(window, L"BUTTON", L"削除(&R)", WS_TABSTOP, 0, IDC_EXCLUDE_REMOVE, font);
     FillList();
 }
 
 void MeasureExcludeControls(IdealSizes& ideal)
 {
     ideal.exclude_label = TextSize(ExcludeLabel);
-    SIZE button = {0, 0};
-    SendMessageW(RemoveButton, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&button));
-    ideal.remove_height = button.cy;
+    ideal.remove_height = ButtonIdealSize(RemoveButton).cy;
 }
 
 void PlaceExcludeControls(const WindowLayout& layout)

@@ -5,6 +5,7 @@
 #include "app/main_window_win32.h"
 #include "app/window_layout.h"
 
+#include "app/controls_win32.h"
 #include "app/exclude_box_win32.h"
 #include "app/instance_win32.h"
 #include "app/shell_win32.h"
@@ -25,43 +26,17 @@ namespace {
 HFONT UiFont;
 HWND OptionCheckboxes[OPTION_BOX_COUNT];
 
-const DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
-
 // Set at the session's end: the exit's work then fits Windows' budget.
 bool SessionEnding;
 
 // The notice's id is 0 like the swap box's, so it is kept by handle.
 HWND NoticeLink;
 
-HFONT CreateCaptionFont(UINT dpi)
-{
-    NONCLIENTMETRICSW metrics;
-    ZeroMemory(&metrics, sizeof metrics);
-    metrics.cbSize = sizeof metrics;
-    SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
-    return CreateFontIndirectW(&metrics.lfCaptionFont);
-}
-
-HWND CreateChild(HWND parent, const wchar_t* control_class, const wchar_t* text, DWORD style, int x, int y, UINT id)
-{
-    HWND child = CreateWindowExW(0, control_class, text, style, x, y, 0, 0, parent,
-                                 reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(NULL), NULL);
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont), TRUE);
-    return child;
-}
-
-SIZE ButtonIdealSize(HWND button)
-{
-    SIZE ideal = {0, 0};
-    SendMessageW(button, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal));
-    return ideal;
-}
-
 // One option box, checked when `state` is nonzero; placed with the other
 // controls once all exist.
 HWND CreateOptionCheckbox(HWND parent, UINT id, const wchar_t* text, int32_t state)
 {
-    HWND box = CreateChild(parent, L"BUTTON", text, CHILD_STYLE | BS_AUTOCHECKBOX, 0, 0, id);
+    HWND box = CreateControl(parent, L"BUTTON", text, WS_TABSTOP | BS_AUTOCHECKBOX, 0, id, UiFont);
     SendMessageW(box, BM_SETCHECK, state != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
     return box;
 }
@@ -70,7 +45,7 @@ void CreateNotice(HWND window, bool in_temp_folder, ShortcutState shortcut)
 {
     wchar_t* text = NULL;
     NewGuideNotice(ChooseNotice(in_temp_folder, SettingsUnsaved, shortcut == ShortcutOtherCopy), &text);
-    NoticeLink = CreateChild(window, WC_LINK, text != NULL ? text : L"", CHILD_STYLE, 0, 0, 0);
+    NoticeLink = CreateControl(window, WC_LINK, text != NULL ? text : L"", WS_TABSTOP, 0, 0, UiFont);
     if (text != NULL) {
         HeapFree(GetProcessHeap(), 0, text);
     }
@@ -96,11 +71,6 @@ void CreateOptionCheckboxes(HWND window, bool in_temp_folder, ShortcutState shor
     OptionCheckboxes[IDC_STARTUP] =
         CreateOptionCheckbox(window, IDC_STARTUP, L"スタートアップに登録", startup);
     EnableWindow(OptionCheckboxes[IDC_STARTUP], !in_temp_folder);
-}
-
-void Place(HWND control, const LayoutRect& place)
-{
-    SetWindowPos(control, NULL, place.x, place.y, place.width, place.height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // Measures every control in UiFont and places it for `dpi`; the window grows
@@ -179,7 +149,7 @@ void OnCreate(HWND window)
     // left alone and their Remove button, Exit, the link.
     CreateOptionCheckboxes(window, in_temp_folder, shortcut);
     CreateExcludeControls(window, UiFont);
-    CreateChild(window, L"BUTTON", L"終了", CHILD_STYLE, 0, 0, IDC_EXIT);
+    CreateControl(window, L"BUTTON", L"終了", WS_TABSTOP, 0, IDC_EXIT, UiFont);
     CreateNotice(window, in_temp_folder, shortcut);
     ScaleToDpi(window);
     // No control takes text: the IME's text services stay off this thread,
