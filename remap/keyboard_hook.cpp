@@ -5,8 +5,6 @@
 #include "remap/remap_options.h"
 #include "remap/win_keys.h"
 
-#include <cstring>
-
 #if defined(_MSC_VER)
 #define OUT_OF_LINE __declspec(noinline)
 #define ALWAYS_INLINE __forceinline
@@ -26,7 +24,8 @@ enum KeyRule : uint8_t {
     REPLACE_RULE,  // replaced by REPLACEMENT: a Dvorak key, or a swapped Ctrl or Alt
     CAPSLOCK_RULE,
     TRACK_RULE,    // a Ctrl or Alt that passes as itself, counted while held
-    SLOW_FIRST,    // FirstStep only: the Alt-tap switch hears the key first, or a reset is to be finished
+    ALT_TAP_FIRST, // FirstRule only: an Alt at the Alt-tap switch, no tap pending, no reset to finish
+    SLOW_FIRST,    // FirstRule and FirstStep only: a tap is pending, or a reset is to be finished
 };
 
 bool IsSwapKey(unsigned vk)
@@ -90,15 +89,28 @@ constexpr KeyTable KEY_RULES = MakeKeyRules();
 // (a Ctrl or Alt is then tracked), but for presses in progress.
 KeyTable RulesInForce;
 
-// Each key's first step with no Alt tap pending: its rule in force or, for
-// an Alt at the Alt-tap switch or while a reset is to be finished,
-// SLOW_FIRST.
+// Each key's first step with no Alt tap pending: its rule in force,
+// ALT_TAP_FIRST for an Alt at the Alt-tap switch, or SLOW_FIRST for every
+// key while a reset is to be finished.
 KeyTable FirstRule;
 
-// What the hook reads first: FirstRule, or SLOW_FIRST for every key while an
-// Alt tap is pending. So the common path needs no look at the switches or
-// the tap to pass a key or to rewrite it.
-KeyTable FirstStep;
+constexpr KeyTable MakeEveryKeySlow()
+{
+    KeyTable table{};
+    for (uint8_t& step : table.key) {
+        step = SLOW_FIRST;
+    }
+    return table;
+}
+
+// The first step of every key while an Alt tap is pending.
+constexpr KeyTable EVERY_KEY_SLOW = MakeEveryKeySlow();
+
+// What the hook reads first: FirstRule, or EVERY_KEY_SLOW while an Alt tap
+// is pending. So the common path needs no look at the switches or the tap
+// to pass a key or to rewrite it, and a tap that starts or ends swaps one
+// pointer (its load takes the place of the table's address).
+const uint8_t* FirstStep = FirstRule.key;
 
 // 1 where the rule in force was chosen with a press or a hold of the key
 // in progress: it must be chosen again once they end. Elsewhere it is what
@@ -132,10 +144,7 @@ void SelectKeyRule(unsigned vk)
     RulesInForce.key[vk] = in_force;
     Reselect[vk] = record != PRESS_NONE || OutputHolds[vk] != 0;
     const bool alt_tap = (RemapOptions.send_lang && (vk == VK_LMENU || vk == VK_RMENU)) || record == PRESS_ALT_TAP;
-    FirstRule.key[vk] = CatchingUp || alt_tap ? uint8_t{SLOW_FIRST} : in_force;
-    if (!AltTapPending) {
-        FirstStep.key[vk] = FirstRule.key[vk];
-    }
+    FirstRule.key[vk] = CatchingUp ? uint8_t{SLOW_FIRST} : alt_tap ? uint8_t{ALT_TAP_FIRST} : in_force;
 }
 
 int IsPress(const HookKeyEvent& event)
@@ -319,9 +328,10 @@ OUT_OF_LINE HookVerdict CameBack(const HookKeyEvent& event)
 }
 
 HookVerdict RouteSlow(const HookKeyEvent& event);
+HookVerdict RouteAltTap(const HookKeyEvent& event);
 
-// What the press of a key with `rule` (not NO_RULE) does. SLOW_FIRST
-// comes only from FirstStep.
+// What the press of a key with `rule` (not NO_RULE) does. ALT_TAP_FIRST
+// and SLOW_FIRST come only from FirstStep.
 ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event)
 {
     // Letters and punctuation first: they are most of what anyone types.
@@ -333,6 +343,9 @@ ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event
     }
     if (rule == CAPSLOCK_RULE) {
         return MaskedCtrlPress(event);
+    }
+    if (rule == ALT_TAP_FIRST) {
+        return RouteAltTap(event);
     }
     return TrackedPress(event);
 }
@@ -443,6 +456,19 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
     return verdict;
 }
 
+// An Alt at the Alt-tap switch while no tap is pending and no reset is to
+// be finished: there is nothing to interrupt, so a fresh press on time and
+// the release of a press that the switch heard go to it straight, as
+// RouteSlow would send them; the rest (a repeat, a late call, an Alt that
+// passes as itself) goes the slow way.
+OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
+{
+    uint8_t& record = PressRecord[event.vkCode];
+    const bool heard = IsPress(event) ? (record == PRESS_NONE || record == PRESS_STALE) && RemapOptions.send_lang
+                                      : record == PRESS_ALT_TAP;
+    return heard && !IsLate(event) ? RouteAltKey(event, record) : RouteSlow(event);
+}
+
 }  // namespace
 
 uint32_t LateHookMs = 300;
@@ -516,11 +542,7 @@ void SelectKeyRules(bool catch_up)
 
 void RouteEveryKey(bool on)
 {
-    if (on) {
-        std::memset(FirstStep.key, SLOW_FIRST, sizeof FirstStep.key);
-    } else {
-        FirstStep = FirstRule;
-    }
+    FirstStep = on ? EVERY_KEY_SLOW.key : FirstRule.key;
 }
 
 void RawKeyReleased(uintptr_t device, uint32_t scan, uint32_t time)
@@ -554,9 +576,12 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
         // No rule out there, but a pending tap hears every key.
         return AltTapPending || CatchingUp ? RouteSlow(event) : Pass;
     }
-    const uint8_t first = FirstStep.key[vk];
+    const uint8_t first = FirstStep[vk];
     if (IsPress(event)) {
         return first == NO_RULE ? Pass : ApplyPressRule(first, event);
     }
-    return first == SLOW_FIRST ? RouteSlow(event) : ApplyRelease(event);
+    if (first >= ALT_TAP_FIRST) {
+        return first == SLOW_FIRST ? RouteSlow(event) : RouteAltTap(event);
+    }
+    return ApplyRelease(event);
 }
