@@ -115,7 +115,7 @@ const uint8_t* FirstStep = FirstRule.key;
 // 1 where the rule in force was chosen with a press or a hold of the key
 // in progress: it must be chosen again once they end. Elsewhere it is what
 // the switches give, and a release leaves it as it is.
-uint8_t Reselect[256];
+constexpr uint8_t (&Reselect)[256] = Keys.reselect;
 
 // Whether every key goes the slow way to finish a reset.
 bool CatchingUp;
@@ -147,9 +147,13 @@ void SelectKeyRule(unsigned vk)
     FirstRule.key[vk] = CatchingUp ? uint8_t{SLOW_FIRST} : alt_tap ? uint8_t{ALT_TAP_FIRST} : in_force;
 }
 
+// The hook is called with WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN or
+// WM_SYSKEYUP only: the presses are the even ones, one bit to test.
 int IsPress(const HookKeyEvent& event)
 {
-    return event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
+    static_assert((WM_KEYDOWN & 1) == 0 && (WM_SYSKEYDOWN & 1) == 0 && (WM_KEYUP & 1) == 1 && (WM_SYSKEYUP & 1) == 1,
+                  "a key-down message is odd");
+    return (event.message & 1) == 0;
 }
 
 AltTapState& AltTapSide(uint32_t vk)
@@ -253,9 +257,8 @@ OUT_OF_LINE HookVerdict TrackedPress(const HookKeyEvent& event)
 
 // A release goes the way its press went, whatever the rules say now, and
 // lets go of its key unless another press still holds that key.
-OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, const HookKeyEvent& event)
+OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, uint32_t vk)
 {
-    const uint32_t vk = event.vkCode;
     PressRecord[vk] = PRESS_NONE;
     if (Reselect[vk]) {
         SelectKeyRule(vk);
@@ -277,6 +280,23 @@ OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, const HookKeyEvent& eve
     return Swallow;
 }
 
+// The release of a key replaced at its press, as ReleaseAsPressed would
+// judge it, in the common case of one press holding the replacement and no
+// rule to choose again for either key: a store, the release injected and
+// counted on its way at the time of the hook's call; else ReleaseAsPressed.
+OUT_OF_LINE HookVerdict ReleaseReplaced(uint8_t record, const HookKeyEvent& event)
+{
+    const uint32_t vk = event.vkCode;
+    if (!IsPressedKey(record) || (Reselect[vk] | Reselect[record]) != 0 || OutputHolds[record] != 1 ||
+        HeldKeys[record] == 0) {
+        return ReleaseAsPressed(record, vk);
+    }
+    PressRecord[vk] = PRESS_NONE;
+    OutputHolds[record] = 0;
+    InjectRelease(record, event.now);
+    return Swallow;
+}
+
 // The event itself, sent again behind what the engine injected before it,
 // with the scan code and extended bit it came with (Alt+Right stays the
 // arrow, not the numeric pad's 6), and another program's key with its own
@@ -289,7 +309,7 @@ OUT_OF_LINE HookVerdict SendAgain(const HookKeyEvent& event)
     const uintptr_t tag = (event.flags & LLKHF_INJECTED) != 0 ? event.dwExtraInfo : 0;
     const uint16_t vk = static_cast<uint16_t>(event.vkCode);
     if (SendKeyInput(vk, IsPress(event), tag, event.scanCode | extended) != 0) {
-        CountInFlight(vk, IsPress(event));
+        CountInFlight(vk, IsPress(event), event.now);
     }
     return Swallow;
 }
@@ -353,7 +373,7 @@ ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event
 ALWAYS_INLINE HookVerdict ApplyRelease(const HookKeyEvent& event)
 {
     const uint8_t record = PressRecord[event.vkCode];
-    return record == PRESS_NONE ? Pass : ReleaseAsPressed(record, event);
+    return record == PRESS_NONE ? Pass : ReleaseReplaced(record, event);
 }
 
 // A key's own rule once the Alt-tap switch has heard it.
@@ -456,16 +476,16 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
     return verdict;
 }
 
-// An Alt at the Alt-tap switch while no tap is pending and no reset is to
-// be finished: there is nothing to interrupt, so a fresh press on time and
-// the release of a press that the switch heard go to it straight, as
-// RouteSlow would send them; the rest (a repeat, a late call, an Alt that
-// passes as itself) goes the slow way.
+// What the Alt-tap switch hears straight, as RouteSlow would send it, with
+// no reset to finish and the call on time: a fresh press of an Alt at the
+// switch while no tap is pending (ALT_TAP_FIRST: there is nothing to
+// interrupt), and the release of a press that the switch heard, pending or
+// not (a release interrupts nothing). The rest goes the slow way.
 OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
 {
     uint8_t& record = PressRecord[event.vkCode];
     const bool heard = IsPress(event) ? (record == PRESS_NONE || record == PRESS_STALE) && RemapOptions.send_lang
-                                      : record == PRESS_ALT_TAP;
+                                      : record == PRESS_ALT_TAP && !CatchingUp;
     return heard && !IsLate(event) ? RouteAltKey(event, record) : RouteSlow(event);
 }
 
@@ -571,7 +591,8 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
     if (event.flags & LLKHF_INJECTED) {
         return CameBack(event);
     }
-    const uint32_t vk = event.vkCode;
+    // Wide, so that indexing by it needs no widening first.
+    const uintptr_t vk = event.vkCode;
     if (vk >= 256) {
         // No rule out there, but a pending tap hears every key.
         return AltTapPending || CatchingUp ? RouteSlow(event) : Pass;
@@ -580,8 +601,5 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
     if (IsPress(event)) {
         return first == NO_RULE ? Pass : ApplyPressRule(first, event);
     }
-    if (first >= ALT_TAP_FIRST) {
-        return first == SLOW_FIRST ? RouteSlow(event) : RouteAltTap(event);
-    }
-    return ApplyRelease(event);
+    return first >= ALT_TAP_FIRST ? RouteAltTap(event) : ApplyRelease(event);
 }
