@@ -348,7 +348,8 @@ OUT_OF_LINE HookVerdict CameBack(const HookKeyEvent& event)
 }
 
 HookVerdict RouteSlow(const HookKeyEvent& event);
-HookVerdict RouteAltTap(const HookKeyEvent& event);
+HookVerdict HearAltPress(const HookKeyEvent& event);
+HookVerdict HearAltRelease(const HookKeyEvent& event);
 
 // What the press of a key with `rule` (not NO_RULE) does. ALT_TAP_FIRST
 // and SLOW_FIRST come only from FirstStep.
@@ -365,7 +366,7 @@ ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event
         return MaskedCtrlPress(event);
     }
     if (rule == ALT_TAP_FIRST) {
-        return RouteAltTap(event);
+        return HearAltPress(event);
     }
     return TrackedPress(event);
 }
@@ -476,17 +477,28 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
     return verdict;
 }
 
-// What the Alt-tap switch hears straight, as RouteSlow would send it, with
-// no reset to finish and the call on time: a fresh press of an Alt at the
-// switch while no tap is pending (ALT_TAP_FIRST: there is nothing to
-// interrupt), and the release of a press that the switch heard, pending or
-// not (a release interrupts nothing). The rest goes the slow way.
-OUT_OF_LINE HookVerdict RouteAltTap(const HookKeyEvent& event)
+// What the Alt-tap switch hears straight, as RouteSlow would send it, the
+// call being on time. A fresh press of an Alt at the switch while no tap is
+// pending and no reset is to be finished (ALT_TAP_FIRST): there is nothing
+// to interrupt. The rest goes the slow way.
+OUT_OF_LINE HookVerdict HearAltPress(const HookKeyEvent& event)
 {
     uint8_t& record = PressRecord[event.vkCode];
-    const bool heard = IsPress(event) ? (record == PRESS_NONE || record == PRESS_STALE) && RemapOptions.send_lang
-                                      : record == PRESS_ALT_TAP && !CatchingUp;
-    return heard && !IsLate(event) ? RouteAltKey(event, record) : RouteSlow(event);
+    if ((record != PRESS_NONE && record != PRESS_STALE) || !RemapOptions.send_lang || IsLate(event)) {
+        return RouteSlow(event);
+    }
+    return RouteAltKey(event, record);
+}
+
+// And the release of a press that the switch heard, pending or not (a
+// release interrupts nothing), with no reset to finish.
+OUT_OF_LINE HookVerdict HearAltRelease(const HookKeyEvent& event)
+{
+    uint8_t& record = PressRecord[event.vkCode];
+    if (record != PRESS_ALT_TAP || CatchingUp || IsLate(event)) {
+        return RouteSlow(event);
+    }
+    return RouteAltKey(event, record);
 }
 
 }  // namespace
@@ -601,5 +613,5 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
     if (IsPress(event)) {
         return first == NO_RULE ? Pass : ApplyPressRule(first, event);
     }
-    return first >= ALT_TAP_FIRST ? RouteAltTap(event) : ApplyRelease(event);
+    return first >= ALT_TAP_FIRST ? HearAltRelease(event) : ApplyRelease(event);
 }
