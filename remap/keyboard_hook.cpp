@@ -212,14 +212,14 @@ OUT_OF_LINE HookVerdict ReplacePress(const HookKeyEvent& event)
     if (IsLate(event)) {
         return LatePress(event);
     }
-    const uint32_t key = event.vkCode;
-    const uint32_t vk = REPLACEMENT.key[key];
+    const uintptr_t key = event.vkCode;
+    const uint8_t vk = REPLACEMENT.key[key];
     uint8_t& record = PressRecord[key];
     if (!IsPressedKey(record)) {
-        record = static_cast<uint8_t>(vk);
-        HoldKey(static_cast<uint8_t>(vk));
+        record = vk;
+        HoldKey(vk);
     }
-    InjectKey(static_cast<uint16_t>(vk), 1, 0);
+    InjectKey(vk, 1, 0);
     return Swallow;
 }
 
@@ -284,16 +284,17 @@ OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, uint32_t vk)
 // judge it, in the common case of one press holding the replacement and no
 // rule to choose again for either key: a store, the release injected and
 // counted on its way at the time of the hook's call; else ReleaseAsPressed.
-OUT_OF_LINE HookVerdict ReleaseReplaced(uint8_t record, const HookKeyEvent& event)
+OUT_OF_LINE HookVerdict ReleaseReplaced(const HookKeyEvent& event)
 {
-    const uint32_t vk = event.vkCode;
-    if (!IsPressedKey(record) || (Reselect[vk] | Reselect[record]) != 0 || OutputHolds[record] != 1 ||
-        HeldKeys[record] == 0) {
-        return ReleaseAsPressed(record, vk);
+    const uintptr_t vk = event.vkCode;
+    const uintptr_t record = PressRecord[vk];
+    if (!IsPressedKey(static_cast<uint8_t>(record)) || (Reselect[vk] | Reselect[record]) != 0 ||
+        OutputHolds[record] != 1 || HeldKeys[record] == 0) {
+        return ReleaseAsPressed(static_cast<uint8_t>(record), static_cast<uint32_t>(vk));
     }
     PressRecord[vk] = PRESS_NONE;
     OutputHolds[record] = 0;
-    InjectRelease(record, event.now);
+    InjectRelease(static_cast<uint8_t>(record), event.now);
     return Swallow;
 }
 
@@ -373,8 +374,7 @@ ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event
 
 ALWAYS_INLINE HookVerdict ApplyRelease(const HookKeyEvent& event)
 {
-    const uint8_t record = PressRecord[event.vkCode];
-    return record == PRESS_NONE ? Pass : ReleaseReplaced(record, event);
+    return PressRecord[event.vkCode] == PRESS_NONE ? Pass : ReleaseReplaced(event);
 }
 
 // A key's own rule once the Alt-tap switch has heard it.
@@ -394,18 +394,17 @@ HookVerdict ApplyOwnRule(const HookKeyEvent& event)
 // An Alt whose press went to the Alt-tap switch, or is to go there. Its
 // rule matters only once the switch is off, when it takes the slow way no
 // more.
-HookVerdict RouteAltKey(const HookKeyEvent& event, uint8_t& record)
+HookVerdict RouteAltKey(uint32_t vk, uint8_t& record, int press, uint32_t time)
 {
-    const uint32_t vk = event.vkCode;
     const uint8_t was = record;
-    record = IsPress(event) ? PRESS_ALT_TAP : PRESS_NONE;
+    record = press ? PRESS_ALT_TAP : PRESS_NONE;
     if (record != was && !RemapOptions.send_lang) {
         SelectKeyRule(vk);
     }
-    if (IsPress(event)) {
-        AltTapKeyDown(AltTapSide(vk), event.time);
+    if (press) {
+        AltTapKeyDown(AltTapSide(vk), time);
     } else {
-        AltTapKeyUp(AltTapSide(vk), event.time);
+        AltTapKeyUp(AltTapSide(vk), time);
     }
     return Swallow;
 }
@@ -459,7 +458,7 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
         const bool fresh = record == PRESS_NONE || record == PRESS_STALE;
         const bool heard = record == PRESS_ALT_TAP || (press && fresh && RemapOptions.send_lang);
         if (heard) {
-            return RouteAltKey(event, record);
+            return RouteAltKey(vk, record, press, event.time);
         }
         if (!press && record == PRESS_NONE) {
             return Pass;
@@ -483,22 +482,24 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
 // to interrupt. The rest goes the slow way.
 OUT_OF_LINE HookVerdict HearAltPress(const HookKeyEvent& event)
 {
-    uint8_t& record = PressRecord[event.vkCode];
+    const uint32_t vk = event.vkCode;
+    uint8_t& record = PressRecord[vk];
     if ((record != PRESS_NONE && record != PRESS_STALE) || !RemapOptions.send_lang || IsLate(event)) {
         return RouteSlow(event);
     }
-    return RouteAltKey(event, record);
+    return RouteAltKey(vk, record, 1, event.time);
 }
 
 // And the release of a press that the switch heard, pending or not (a
 // release interrupts nothing), with no reset to finish.
 OUT_OF_LINE HookVerdict HearAltRelease(const HookKeyEvent& event)
 {
-    uint8_t& record = PressRecord[event.vkCode];
+    const uint32_t vk = event.vkCode;
+    uint8_t& record = PressRecord[vk];
     if (record != PRESS_ALT_TAP || CatchingUp || IsLate(event)) {
         return RouteSlow(event);
     }
-    return RouteAltKey(event, record);
+    return RouteAltKey(vk, record, 0, event.time);
 }
 
 }  // namespace
