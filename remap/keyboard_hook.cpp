@@ -8,8 +8,13 @@
 #if defined(_MSC_VER)
 #define OUT_OF_LINE __declspec(noinline)
 #define ALWAYS_INLINE __forceinline
-#else
+#elif defined(__clang__)
 #define OUT_OF_LINE __attribute__((noinline))
+#define ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+// Not cloned either: a clone that takes the event's fields one by one makes
+// the hook's path copy them for it, a key it passes included.
+#define OUT_OF_LINE __attribute__((noinline, noclone))
 #define ALWAYS_INLINE inline __attribute__((always_inline))
 #endif
 
