@@ -44,6 +44,9 @@
 
 #include <initializer_list>
 
+// The rare paths stay out of line, so that the common ones (an Alt's press
+// and release with nothing in the way, a mouse event that passes) need no
+// stack frame for them.
 #if defined(_MSC_VER)
 #define OUT_OF_LINE __declspec(noinline)
 #else
@@ -86,7 +89,7 @@ OUT_OF_LINE void DecideUnwatched()
 
 // The mouse and every key matter only while a tap can still become a
 // modifier.
-OUT_OF_LINE void FollowPending()
+void FollowPending()
 {
     const bool pending = Pending(alt_tap_left) || Pending(alt_tap_right);
     if (pending == (AltTapPending != 0)) {
@@ -125,7 +128,7 @@ void ReleaseModifier(AltTapState& state)
 }
 
 // The press is no tap: its modifier goes down.
-void Decide(AltTapState& state)
+OUT_OF_LINE void Decide(AltTapState& state)
 {
     CancelTimer(state);
     state.interrupted = 1;
@@ -279,7 +282,7 @@ void AltTapTimerProc(HWND__*, unsigned int, uintptr_t idEvent, unsigned long)
     CancelHoldTimer(idEvent);
 }
 
-void AltTapRenewMouseWatch()
+OUT_OF_LINE void AltTapRenewMouseWatch()
 {
     if (AltTapPending) {
         WatchMouse(false);

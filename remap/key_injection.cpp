@@ -1,7 +1,7 @@
 #include "remap/key_injection.h"
 
 // Static storage: nothing is held, recorded or on its way at process start.
-KeyBook Keys;
+KeyBook PerKey;
 
 bool SystemHolds(uint16_t vk)
 {

@@ -22,12 +22,12 @@ struct KeyBook {
     uint8_t reselect[256];
     uint32_t in_flight_time;
 };
-extern KeyBook Keys;
+extern KeyBook PerKey;
 
 // 1 for each key the engine has injected down and the system has not yet
 // taken a release of: the keys that only the engine can let go of. Masking
 // events don't count.
-inline constexpr uint8_t (&HeldKeys)[256] = Keys.held;
+inline constexpr uint8_t (&HeldKeys)[256] = PerKey.held;
 
 // What became of the last press of each physical key, by virtual-key code,
 // until its release. PRESS_NONE: none was seen since the last release, or
@@ -42,7 +42,7 @@ inline constexpr uint8_t (&HeldKeys)[256] = Keys.held;
 // repeats and release follow it: the keys that replace others are checked
 // against that range where their table is built.
 enum PressCode : uint8_t { PRESS_NONE, PRESS_KEPT, PRESS_ALT_TAP, PRESS_STALE, FIRST_PRESSED_KEY };
-inline constexpr uint8_t (&PressRecord)[256] = Keys.press_record;
+inline constexpr uint8_t (&PressRecord)[256] = PerKey.press_record;
 
 // Whether a press record is a key injected in the pressed key's place.
 constexpr bool IsPressedKey(uint8_t record)
@@ -54,19 +54,19 @@ constexpr bool IsPressedKey(uint8_t record)
 // holds itself, a replaced key its replacement, an Alt acting as its
 // modifier that modifier. Windows keeps one bit per key, so a key goes up
 // only with the last press that holds it.
-inline constexpr uint8_t (&OutputHolds)[256] = Keys.output_holds;
+inline constexpr uint8_t (&OutputHolds)[256] = PerKey.output_holds;
 
 // The engine's events that the system has not yet shown to the hook, by key:
 // its releases, and a user's key it sent again. An injection counts in the
 // system only once the hooks have passed it, so until then the system's
 // state of the key is stale; InFlightDown is the direction of the latest.
-inline constexpr uint8_t (&InFlight)[256] = Keys.in_flight;
-inline constexpr uint8_t (&InFlightDown)[256] = Keys.in_flight_down;
+inline constexpr uint8_t (&InFlight)[256] = PerKey.in_flight;
+inline constexpr uint8_t (&InFlightDown)[256] = PerKey.in_flight_down;
 
 // The tick count of the latest event counted in flight: one that has not
 // come back IN_FLIGHT_MS later never will (the hook was gone, the event
 // dropped), and the counts are cleared.
-inline constexpr uint32_t& InFlightTime = Keys.in_flight_time;
+inline constexpr uint32_t& InFlightTime = PerKey.in_flight_time;
 const uint32_t IN_FLIGHT_MS = 1000;
 
 // The platform's side of an injection: sends one synthetic key event, `vk`

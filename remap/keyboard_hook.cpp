@@ -120,7 +120,7 @@ const uint8_t* FirstStep = FirstRule.key;
 // 1 where the rule in force was chosen with a press or a hold of the key
 // in progress: it must be chosen again once they end. Elsewhere it is what
 // the switches give, and a release leaves it as it is.
-constexpr uint8_t (&Reselect)[256] = Keys.reselect;
+constexpr uint8_t (&Reselect)[256] = PerKey.reselect;
 
 // Whether every key goes the slow way to finish a reset.
 bool CatchingUp;
