@@ -136,13 +136,8 @@ OUT_OF_LINE void Decide(AltTapState& state)
     FollowPending();
 }
 
-// Shift, Ctrl, a Windows key or a mouse button down in the system, the
-// engine's own included, makes an Alt pressed now a modifier from its
-// press: Alt+Shift switches input languages, Ctrl+Alt is a chord, and a
-// drag under way takes the modifier at its drop.
-// The system is asked once, unless the engine holds a Ctrl it may not
-// have yet (the other Alt's, just now); only then does each key's own
-// answer count, where a release of the engine's may still be on its way.
+// Each of those keys and buttons asked on its own, the engine's releases on
+// their way counted.
 OUT_OF_LINE bool EachModifierDown()
 {
     for (uint16_t vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON,
@@ -154,6 +149,13 @@ OUT_OF_LINE bool EachModifierDown()
     return false;
 }
 
+// Shift, Ctrl, a Windows key or a mouse button down in the system, the
+// engine's own included, makes an Alt pressed now a modifier from its
+// press: Alt+Shift switches input languages, Ctrl+Alt is a chord, and a
+// drag under way takes the modifier at its drop.
+// The system is asked once, unless the engine holds a Ctrl it may not
+// have yet (the other Alt's, just now); only then does each key's own
+// answer count, where a release of the engine's may still be on its way.
 bool OtherModifierDown()
 {
     return (HeldKeys[VK_LCONTROL] || HeldKeys[VK_RCONTROL] || SystemModifierDown()) && EachModifierDown();

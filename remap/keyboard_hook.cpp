@@ -30,7 +30,7 @@ enum KeyRule : uint8_t {
     CAPSLOCK_RULE,
     TRACK_RULE,    // a Ctrl or Alt that passes as itself, counted while held
     ALT_TAP_FIRST, // FirstRule only: an Alt at the Alt-tap switch, no tap pending, no reset to finish
-    SLOW_FIRST,    // FirstRule and FirstStep only: a tap is pending, or a reset is to be finished
+    SLOW_FIRST,    // first steps only: a tap is pending, or a reset is to be finished
 };
 
 bool IsSwapKey(unsigned vk)
@@ -619,5 +619,6 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
     if (IsPress(event)) {
         return first == NO_RULE ? Pass : ApplyPressRule(first, event);
     }
+    // A release the slow way may be that of the Alt the switch heard.
     return first >= ALT_TAP_FIRST ? HearAltRelease(event) : ApplyRelease(event);
 }
