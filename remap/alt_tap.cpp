@@ -44,6 +44,15 @@
 
 #include <initializer_list>
 
+// The rare paths stay out of line, so that the common ones (an Alt's press
+// and release with nothing in the way, a mouse event that passes) need no
+// stack frame for them.
+#if defined(_MSC_VER)
+#define OUT_OF_LINE __declspec(noinline)
+#else
+#define OUT_OF_LINE __attribute__((noinline))
+#endif
+
 AltTapState alt_tap_left;
 AltTapState alt_tap_right;
 uint8_t AltTapPending;
@@ -65,27 +74,30 @@ void CancelTimer(AltTapState& state)
 
 void PressModifier(AltTapState& state);
 
-// The mouse and every key matter only while a tap can still become a
-// modifier. Without a mouse hook a click cannot be seen: the press is no
+// Without a mouse hook a click cannot be seen: each pending press is no
 // tap, and acts as its modifier at once.
+OUT_OF_LINE void DecideUnwatched()
+{
+    for (AltTapState* state : {&alt_tap_left, &alt_tap_right}) {
+        if (Pending(*state)) {
+            CancelTimer(*state);
+            state->interrupted = 1;
+            PressModifier(*state);
+        }
+    }
+}
+
+// The mouse and every key matter only while a tap can still become a
+// modifier.
 void FollowPending()
 {
     const bool pending = Pending(alt_tap_left) || Pending(alt_tap_right);
     if (pending == (AltTapPending != 0)) {
         return;
     }
-    if (pending && !WatchMouse(true)) {
-        for (AltTapState* state : {&alt_tap_left, &alt_tap_right}) {
-            if (Pending(*state)) {
-                CancelTimer(*state);
-                state->interrupted = 1;
-                PressModifier(*state);
-            }
-        }
+    if (!WatchMouse(pending) && pending) {
+        DecideUnwatched();
         return;
-    }
-    if (!pending) {
-        WatchMouse(false);
     }
     AltTapPending = pending;
     RouteEveryKey(pending);
@@ -93,7 +105,7 @@ void FollowPending()
 
 // One more key-down of the press's modifier; the first one holds it.
 // modifier_key is read at the first: the switches may change mid-press.
-void PressModifier(AltTapState& state)
+OUT_OF_LINE void PressModifier(AltTapState& state)
 {
     if (state.held_key == 0) {
         state.held_key = state.modifier_key;
@@ -102,21 +114,39 @@ void PressModifier(AltTapState& state)
     InjectKey(state.held_key, 1, 0);
 }
 
-void ReleaseModifier(AltTapState& state)
+OUT_OF_LINE void LetGoOfModifier(AltTapState& state)
 {
-    if (state.held_key != 0) {
-        LetGoOfHeldKey(static_cast<uint8_t>(state.held_key));
-    }
+    LetGoOfHeldKey(static_cast<uint8_t>(state.held_key));
     state.held_key = 0;
 }
 
+void ReleaseModifier(AltTapState& state)
+{
+    if (state.held_key != 0) {
+        LetGoOfModifier(state);
+    }
+}
+
 // The press is no tap: its modifier goes down.
-void Decide(AltTapState& state)
+OUT_OF_LINE void Decide(AltTapState& state)
 {
     CancelTimer(state);
     state.interrupted = 1;
     PressModifier(state);
     FollowPending();
+}
+
+// Each of those keys and buttons asked on its own, the engine's releases on
+// their way counted.
+OUT_OF_LINE bool EachModifierDown()
+{
+    for (uint16_t vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON,
+                        VK_MBUTTON, VK_XBUTTON1, VK_XBUTTON2}) {
+        if (SystemHolds(vk)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Shift, Ctrl, a Windows key or a mouse button down in the system, the
@@ -128,16 +158,7 @@ void Decide(AltTapState& state)
 // answer count, where a release of the engine's may still be on its way.
 bool OtherModifierDown()
 {
-    if (!HeldKeys[VK_LCONTROL] && !HeldKeys[VK_RCONTROL] && !SystemModifierDown()) {
-        return false;
-    }
-    for (uint16_t vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON,
-                        VK_MBUTTON, VK_XBUTTON1, VK_XBUTTON2}) {
-        if (SystemHolds(vk)) {
-            return true;
-        }
-    }
-    return false;
+    return (HeldKeys[VK_LCONTROL] || HeldKeys[VK_RCONTROL] || SystemModifierDown()) && EachModifierDown();
 }
 
 bool IsClickOrWheel(uintptr_t message)
@@ -263,7 +284,7 @@ void AltTapTimerProc(HWND__*, unsigned int, uintptr_t idEvent, unsigned long)
     CancelHoldTimer(idEvent);
 }
 
-void AltTapRenewMouseWatch()
+OUT_OF_LINE void AltTapRenewMouseWatch()
 {
     if (AltTapPending) {
         WatchMouse(false);

@@ -1,12 +1,7 @@
 #include "remap/key_injection.h"
 
 // Static storage: nothing is held, recorded or on its way at process start.
-uint8_t HeldKeys[256];
-uint8_t PressRecord[256];
-uint8_t OutputHolds[256];
-uint8_t InFlight[256];
-uint8_t InFlightDown[256];
-uint32_t InFlightTime;
+KeyBook PerKey;
 
 bool SystemHolds(uint16_t vk)
 {

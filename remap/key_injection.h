@@ -10,10 +10,24 @@
 // dwExtraInfo of the engine's masking events; its own hook swallows them.
 const uint32_t SELF_MASK_TAG = 52;
 
+// The engine's tables by key, in one block so that a hook call reaches all
+// it reads or writes from one address. Each is used by its name below;
+// `reselect` is the hook's own (keyboard_hook.cpp).
+struct KeyBook {
+    uint8_t held[256];
+    uint8_t press_record[256];
+    uint8_t output_holds[256];
+    uint8_t in_flight[256];
+    uint8_t in_flight_down[256];
+    uint8_t reselect[256];
+    uint32_t in_flight_time;
+};
+extern KeyBook PerKey;
+
 // 1 for each key the engine has injected down and the system has not yet
 // taken a release of: the keys that only the engine can let go of. Masking
 // events don't count.
-extern uint8_t HeldKeys[256];
+inline constexpr uint8_t (&HeldKeys)[256] = PerKey.held;
 
 // What became of the last press of each physical key, by virtual-key code,
 // until its release. PRESS_NONE: none was seen since the last release, or
@@ -28,7 +42,7 @@ extern uint8_t HeldKeys[256];
 // repeats and release follow it: the keys that replace others are checked
 // against that range where their table is built.
 enum PressCode : uint8_t { PRESS_NONE, PRESS_KEPT, PRESS_ALT_TAP, PRESS_STALE, FIRST_PRESSED_KEY };
-extern uint8_t PressRecord[256];
+inline constexpr uint8_t (&PressRecord)[256] = PerKey.press_record;
 
 // Whether a press record is a key injected in the pressed key's place.
 constexpr bool IsPressedKey(uint8_t record)
@@ -40,19 +54,19 @@ constexpr bool IsPressedKey(uint8_t record)
 // holds itself, a replaced key its replacement, an Alt acting as its
 // modifier that modifier. Windows keeps one bit per key, so a key goes up
 // only with the last press that holds it.
-extern uint8_t OutputHolds[256];
+inline constexpr uint8_t (&OutputHolds)[256] = PerKey.output_holds;
 
 // The engine's events that the system has not yet shown to the hook, by key:
 // its releases, and a user's key it sent again. An injection counts in the
 // system only once the hooks have passed it, so until then the system's
 // state of the key is stale; InFlightDown is the direction of the latest.
-extern uint8_t InFlight[256];
-extern uint8_t InFlightDown[256];
+inline constexpr uint8_t (&InFlight)[256] = PerKey.in_flight;
+inline constexpr uint8_t (&InFlightDown)[256] = PerKey.in_flight_down;
 
 // The tick count of the latest event counted in flight: one that has not
 // come back IN_FLIGHT_MS later never will (the hook was gone, the event
 // dropped), and the counts are cleared.
-extern uint32_t InFlightTime;
+inline constexpr uint32_t& InFlightTime = PerKey.in_flight_time;
 const uint32_t IN_FLIGHT_MS = 1000;
 
 // The platform's side of an injection: sends one synthetic key event, `vk`
@@ -76,15 +90,28 @@ bool SystemKeyToggled(uint16_t vk);
 // times (GetTickCount).
 uint32_t TickCount();
 
-// Counts an event of the engine's own as on its way.
-inline void CountInFlight(uint16_t vk, int isDown)
+// Counts an event of the engine's own as on its way, sent at tick count
+// `now`.
+inline void CountInFlight(uint16_t vk, int isDown, uint32_t now)
 {
     const uint8_t key = static_cast<uint8_t>(vk);
     if (InFlight[key] < 255) {
         ++InFlight[key];
     }
     InFlightDown[key] = isDown != 0;
-    InFlightTime = TickCount();
+    InFlightTime = now;
+}
+
+// InjectKey's release of `vk` (tag 0) at tick count `now`: the hook knows
+// the time of its call without asking the clock again.
+inline unsigned InjectRelease(uint8_t vk, uint32_t now)
+{
+    const unsigned taken = SendKeyInput(vk, 0, 0, 0);
+    if (taken != 0) {
+        HeldKeys[vk] = 0;
+        CountInFlight(vk, 0, now);
+    }
+    return taken;
 }
 
 // The one form in which the engine injects a key of its own: SendKeyInput
@@ -93,23 +120,17 @@ inline void CountInFlight(uint16_t vk, int isDown)
 // does nothing), a release as done only when the system took it, so that a
 // refused one is sent again at the next reset; a release taken is on its
 // way until the hook sees it. Inline, so that the hook's injecting paths
-// pay one store for the record.
+// pay one store for the record. A release carries no tag but the mask's.
 inline unsigned InjectKey(uint16_t vk, int isDown, uint32_t tag)
 {
     if (tag == SELF_MASK_TAG) {
         return SendKeyInput(vk, isDown, tag, 0);
     }
-    uint8_t& held = HeldKeys[static_cast<uint32_t>(vk) & 0xFFu];
     if (isDown) {
-        held = 1;
+        HeldKeys[static_cast<uint32_t>(vk) & 0xFFu] = 1;
         return SendKeyInput(vk, isDown, tag, 0);
     }
-    const unsigned taken = SendKeyInput(vk, isDown, tag, 0);
-    if (taken != 0) {
-        held = 0;
-        CountInFlight(vk, 0);
-    }
-    return taken;
+    return InjectRelease(static_cast<uint8_t>(vk), TickCount());
 }
 
 // Whether the system holds `vk` down, or will once what is on its way has

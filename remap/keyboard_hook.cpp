@@ -5,13 +5,16 @@
 #include "remap/remap_options.h"
 #include "remap/win_keys.h"
 
-#include <cstring>
-
 #if defined(_MSC_VER)
 #define OUT_OF_LINE __declspec(noinline)
 #define ALWAYS_INLINE __forceinline
-#else
+#elif defined(__clang__)
 #define OUT_OF_LINE __attribute__((noinline))
+#define ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+// Not cloned either: a clone that takes the event's fields one by one makes
+// the hook's path copy them for it, a key it passes included.
+#define OUT_OF_LINE __attribute__((noinline, noclone))
 #define ALWAYS_INLINE inline __attribute__((always_inline))
 #endif
 
@@ -26,7 +29,8 @@ enum KeyRule : uint8_t {
     REPLACE_RULE,  // replaced by REPLACEMENT: a Dvorak key, or a swapped Ctrl or Alt
     CAPSLOCK_RULE,
     TRACK_RULE,    // a Ctrl or Alt that passes as itself, counted while held
-    SLOW_FIRST,    // FirstStep only: the Alt-tap switch hears the key first, or a reset is to be finished
+    ALT_TAP_FIRST, // FirstRule only: an Alt at the Alt-tap switch, no tap pending, no reset to finish
+    SLOW_FIRST,    // first steps only: a tap is pending, or a reset is to be finished
 };
 
 bool IsSwapKey(unsigned vk)
@@ -90,20 +94,33 @@ constexpr KeyTable KEY_RULES = MakeKeyRules();
 // (a Ctrl or Alt is then tracked), but for presses in progress.
 KeyTable RulesInForce;
 
-// Each key's first step with no Alt tap pending: its rule in force or, for
-// an Alt at the Alt-tap switch or while a reset is to be finished,
-// SLOW_FIRST.
+// Each key's first step with no Alt tap pending: its rule in force,
+// ALT_TAP_FIRST for an Alt at the Alt-tap switch, or SLOW_FIRST for every
+// key while a reset is to be finished.
 KeyTable FirstRule;
 
-// What the hook reads first: FirstRule, or SLOW_FIRST for every key while an
-// Alt tap is pending. So the common path needs no look at the switches or
-// the tap to pass a key or to rewrite it.
-KeyTable FirstStep;
+constexpr KeyTable MakeEveryKeySlow()
+{
+    KeyTable table{};
+    for (uint8_t& step : table.key) {
+        step = SLOW_FIRST;
+    }
+    return table;
+}
+
+// The first step of every key while an Alt tap is pending.
+constexpr KeyTable EVERY_KEY_SLOW = MakeEveryKeySlow();
+
+// What the hook reads first: FirstRule, or EVERY_KEY_SLOW while an Alt tap
+// is pending. So the common path needs no look at the switches or the tap
+// to pass a key or to rewrite it, and a tap that starts or ends swaps one
+// pointer (its load takes the place of the table's address).
+const uint8_t* FirstStep = FirstRule.key;
 
 // 1 where the rule in force was chosen with a press or a hold of the key
 // in progress: it must be chosen again once they end. Elsewhere it is what
 // the switches give, and a release leaves it as it is.
-uint8_t Reselect[256];
+constexpr uint8_t (&Reselect)[256] = PerKey.reselect;
 
 // Whether every key goes the slow way to finish a reset.
 bool CatchingUp;
@@ -132,15 +149,16 @@ void SelectKeyRule(unsigned vk)
     RulesInForce.key[vk] = in_force;
     Reselect[vk] = record != PRESS_NONE || OutputHolds[vk] != 0;
     const bool alt_tap = (RemapOptions.send_lang && (vk == VK_LMENU || vk == VK_RMENU)) || record == PRESS_ALT_TAP;
-    FirstRule.key[vk] = CatchingUp || alt_tap ? uint8_t{SLOW_FIRST} : in_force;
-    if (!AltTapPending) {
-        FirstStep.key[vk] = FirstRule.key[vk];
-    }
+    FirstRule.key[vk] = CatchingUp ? uint8_t{SLOW_FIRST} : alt_tap ? uint8_t{ALT_TAP_FIRST} : in_force;
 }
 
+// The hook is called with WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN or
+// WM_SYSKEYUP only: the presses are the even ones, one bit to test.
 int IsPress(const HookKeyEvent& event)
 {
-    return event.message == WM_KEYDOWN || event.message == WM_SYSKEYDOWN;
+    static_assert((WM_KEYDOWN & 1) == 0 && (WM_SYSKEYDOWN & 1) == 0 && (WM_KEYUP & 1) == 1 && (WM_SYSKEYUP & 1) == 1,
+                  "a key-down message is odd");
+    return (event.message & 1) == 0;
 }
 
 AltTapState& AltTapSide(uint32_t vk)
@@ -199,14 +217,14 @@ OUT_OF_LINE HookVerdict ReplacePress(const HookKeyEvent& event)
     if (IsLate(event)) {
         return LatePress(event);
     }
-    const uint32_t key = event.vkCode;
-    const uint32_t vk = REPLACEMENT.key[key];
+    const uintptr_t key = event.vkCode;
+    const uint8_t vk = REPLACEMENT.key[key];
     uint8_t& record = PressRecord[key];
     if (!IsPressedKey(record)) {
-        record = static_cast<uint8_t>(vk);
-        HoldKey(static_cast<uint8_t>(vk));
+        record = vk;
+        HoldKey(vk);
     }
-    InjectKey(static_cast<uint16_t>(vk), 1, 0);
+    InjectKey(vk, 1, 0);
     return Swallow;
 }
 
@@ -244,9 +262,8 @@ OUT_OF_LINE HookVerdict TrackedPress(const HookKeyEvent& event)
 
 // A release goes the way its press went, whatever the rules say now, and
 // lets go of its key unless another press still holds that key.
-OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, const HookKeyEvent& event)
+OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, uint32_t vk)
 {
-    const uint32_t vk = event.vkCode;
     PressRecord[vk] = PRESS_NONE;
     if (Reselect[vk]) {
         SelectKeyRule(vk);
@@ -268,6 +285,24 @@ OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, const HookKeyEvent& eve
     return Swallow;
 }
 
+// The release of a key replaced at its press, as ReleaseAsPressed would
+// judge it, in the common case of one press holding the replacement and no
+// rule to choose again for either key: a store, the release injected and
+// counted on its way at the time of the hook's call; else ReleaseAsPressed.
+OUT_OF_LINE HookVerdict ReleaseReplaced(const HookKeyEvent& event)
+{
+    const uintptr_t vk = event.vkCode;
+    const uintptr_t record = PressRecord[vk];
+    if (!IsPressedKey(static_cast<uint8_t>(record)) || (Reselect[vk] | Reselect[record]) != 0 ||
+        OutputHolds[record] != 1 || HeldKeys[record] == 0) {
+        return ReleaseAsPressed(static_cast<uint8_t>(record), static_cast<uint32_t>(vk));
+    }
+    PressRecord[vk] = PRESS_NONE;
+    OutputHolds[record] = 0;
+    InjectRelease(static_cast<uint8_t>(record), event.now);
+    return Swallow;
+}
+
 // The event itself, sent again behind what the engine injected before it,
 // with the scan code and extended bit it came with (Alt+Right stays the
 // arrow, not the numeric pad's 6), and another program's key with its own
@@ -280,7 +315,7 @@ OUT_OF_LINE HookVerdict SendAgain(const HookKeyEvent& event)
     const uintptr_t tag = (event.flags & LLKHF_INJECTED) != 0 ? event.dwExtraInfo : 0;
     const uint16_t vk = static_cast<uint16_t>(event.vkCode);
     if (SendKeyInput(vk, IsPress(event), tag, event.scanCode | extended) != 0) {
-        CountInFlight(vk, IsPress(event));
+        CountInFlight(vk, IsPress(event), event.now);
     }
     return Swallow;
 }
@@ -319,9 +354,11 @@ OUT_OF_LINE HookVerdict CameBack(const HookKeyEvent& event)
 }
 
 HookVerdict RouteSlow(const HookKeyEvent& event);
+HookVerdict HearAltPress(const HookKeyEvent& event);
+HookVerdict HearAltRelease(const HookKeyEvent& event);
 
-// What the press of a key with `rule` (not NO_RULE) does. SLOW_FIRST
-// comes only from FirstStep.
+// What the press of a key with `rule` (not NO_RULE) does. ALT_TAP_FIRST
+// and SLOW_FIRST come only from FirstStep.
 ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event)
 {
     // Letters and punctuation first: they are most of what anyone types.
@@ -334,13 +371,15 @@ ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event
     if (rule == CAPSLOCK_RULE) {
         return MaskedCtrlPress(event);
     }
+    if (rule == ALT_TAP_FIRST) {
+        return HearAltPress(event);
+    }
     return TrackedPress(event);
 }
 
 ALWAYS_INLINE HookVerdict ApplyRelease(const HookKeyEvent& event)
 {
-    const uint8_t record = PressRecord[event.vkCode];
-    return record == PRESS_NONE ? Pass : ReleaseAsPressed(record, event);
+    return PressRecord[event.vkCode] == PRESS_NONE ? Pass : ReleaseReplaced(event);
 }
 
 // A key's own rule once the Alt-tap switch has heard it.
@@ -360,18 +399,17 @@ HookVerdict ApplyOwnRule(const HookKeyEvent& event)
 // An Alt whose press went to the Alt-tap switch, or is to go there. Its
 // rule matters only once the switch is off, when it takes the slow way no
 // more.
-HookVerdict RouteAltKey(const HookKeyEvent& event, uint8_t& record)
+HookVerdict RouteAltKey(uint32_t vk, uint8_t& record, int press, uint32_t time)
 {
-    const uint32_t vk = event.vkCode;
     const uint8_t was = record;
-    record = IsPress(event) ? PRESS_ALT_TAP : PRESS_NONE;
+    record = press ? PRESS_ALT_TAP : PRESS_NONE;
     if (record != was && !RemapOptions.send_lang) {
         SelectKeyRule(vk);
     }
-    if (IsPress(event)) {
-        AltTapKeyDown(AltTapSide(vk), event.time);
+    if (press) {
+        AltTapKeyDown(AltTapSide(vk), time);
     } else {
-        AltTapKeyUp(AltTapSide(vk), event.time);
+        AltTapKeyUp(AltTapSide(vk), time);
     }
     return Swallow;
 }
@@ -425,7 +463,7 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
         const bool fresh = record == PRESS_NONE || record == PRESS_STALE;
         const bool heard = record == PRESS_ALT_TAP || (press && fresh && RemapOptions.send_lang);
         if (heard) {
-            return RouteAltKey(event, record);
+            return RouteAltKey(vk, record, press, event.time);
         }
         if (!press && record == PRESS_NONE) {
             return Pass;
@@ -441,6 +479,32 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
         return SendAgain(event);
     }
     return verdict;
+}
+
+// What the Alt-tap switch hears straight, as RouteSlow would send it, the
+// call being on time. A fresh press of an Alt at the switch while no tap is
+// pending and no reset is to be finished (ALT_TAP_FIRST): there is nothing
+// to interrupt. The rest goes the slow way.
+OUT_OF_LINE HookVerdict HearAltPress(const HookKeyEvent& event)
+{
+    const uint32_t vk = event.vkCode;
+    uint8_t& record = PressRecord[vk];
+    if ((record != PRESS_NONE && record != PRESS_STALE) || !RemapOptions.send_lang || IsLate(event)) {
+        return RouteSlow(event);
+    }
+    return RouteAltKey(vk, record, 1, event.time);
+}
+
+// And the release of a press that the switch heard, pending or not (a
+// release interrupts nothing), with no reset to finish.
+OUT_OF_LINE HookVerdict HearAltRelease(const HookKeyEvent& event)
+{
+    const uint32_t vk = event.vkCode;
+    uint8_t& record = PressRecord[vk];
+    if (record != PRESS_ALT_TAP || CatchingUp || IsLate(event)) {
+        return RouteSlow(event);
+    }
+    return RouteAltKey(vk, record, 0, event.time);
 }
 
 }  // namespace
@@ -516,11 +580,7 @@ void SelectKeyRules(bool catch_up)
 
 void RouteEveryKey(bool on)
 {
-    if (on) {
-        std::memset(FirstStep.key, SLOW_FIRST, sizeof FirstStep.key);
-    } else {
-        FirstStep = FirstRule;
-    }
+    FirstStep = on ? EVERY_KEY_SLOW.key : FirstRule.key;
 }
 
 void RawKeyReleased(uintptr_t device, uint32_t scan, uint32_t time)
@@ -549,14 +609,16 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
     if (event.flags & LLKHF_INJECTED) {
         return CameBack(event);
     }
-    const uint32_t vk = event.vkCode;
+    // Wide, so that indexing by it needs no widening first.
+    const uintptr_t vk = event.vkCode;
     if (vk >= 256) {
         // No rule out there, but a pending tap hears every key.
         return AltTapPending || CatchingUp ? RouteSlow(event) : Pass;
     }
-    const uint8_t first = FirstStep.key[vk];
+    const uint8_t first = FirstStep[vk];
     if (IsPress(event)) {
         return first == NO_RULE ? Pass : ApplyPressRule(first, event);
     }
-    return first == SLOW_FIRST ? RouteSlow(event) : ApplyRelease(event);
+    // A release the slow way may be that of the Alt the switch heard.
+    return first >= ALT_TAP_FIRST ? HearAltRelease(event) : ApplyRelease(event);
 }

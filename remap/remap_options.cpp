@@ -25,7 +25,7 @@ void LetGoOfCapsLock()
 {
     if (RemapOptions.capslock_to_ctrl && PressRecord[VK_CAPITAL] == PRESS_KEPT) {
         if (SendKeyInput(VK_CAPITAL, 0, 0, 0) != 0) {
-            CountInFlight(VK_CAPITAL, 0);
+            CountInFlight(VK_CAPITAL, 0, TickCount());
         }
         PressRecord[VK_CAPITAL] = PRESS_NONE;
         LetGoOfKey(VK_CAPITAL);
@@ -42,7 +42,7 @@ void SwitchLockOff(uint8_t in_flight)
         // take the count of the release behind it, and the key would look
         // held until that release lands.
         if (InjectKey(VK_CAPITAL, 1, 0) != 0) {
-            CountInFlight(VK_CAPITAL, 1);
+            CountInFlight(VK_CAPITAL, 1, TickCount());
         }
         InjectKey(VK_CAPITAL, 0, 0);
     }
