@@ -337,6 +337,9 @@ OUT_OF_LINE HookVerdict CameBack(const HookKeyEvent& event)
     if (vk < 256) {
         const bool ours = InFlight[vk] != 0 || HeldKeys[vk] != 0;
         InjectionLanded(vk);
+        if (vk == VK_CAPITAL && ours && !IsPress(event)) {
+            CapsLockReleaseLanded();
+        }
         if (!ours && !IsPress(event) && PressRecord[vk] == PRESS_KEPT) {
             PressRecord[vk] = PRESS_NONE;
             LetGoOfKey(static_cast<uint8_t>(vk));

@@ -18,6 +18,10 @@ bool foreground_elevated;
 // A reset that the system did not let finish.
 bool reset_pending;
 
+// A lock switch-off was due while CapsLock events of ours were on their
+// way: it is made when the last of them has come back.
+bool lock_off_owed;
+
 // A CapsLock that is to act as Ctrl cannot switch its lock off. One the
 // system still holds is let go first: pressed again while held, it would not
 // switch the lock.
@@ -37,6 +41,7 @@ void LetGoOfCapsLock()
 // not yet the one they leave, and switching it again could switch it on.
 void SwitchLockOff(uint8_t in_flight)
 {
+    lock_off_owed = RemapOptions.capslock_to_ctrl && in_flight != 0;
     if (RemapOptions.capslock_to_ctrl && in_flight == 0 && SystemKeyToggled(VK_CAPITAL)) {
         // The press counts as on its way too: landing, it would otherwise
         // take the count of the release behind it, and the key would look
@@ -113,6 +118,13 @@ void FinishReset()
 {
     foreground_elevated = false;
     ResetEngine();
+}
+
+void CapsLockReleaseLanded()
+{
+    if (lock_off_owed && InFlight[VK_CAPITAL] == 0) {
+        SwitchLockOff(0);
+    }
 }
 
 void SwitchCapsLockBack()

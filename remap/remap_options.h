@@ -65,6 +65,12 @@ void ResetEngine();
 // is finished now rather than tried again at every key.
 void FinishReset();
 
+// A CapsLock release of ours came back through the hook. Once the last of
+// ours is back, the lock the system reports is the one they leave: a
+// switch-off put off for them (CapsLock as Ctrl switched on, or a reset,
+// while they were on their way) is made now.
+void CapsLockReleaseLanded();
+
 // A CapsLock press reached the system as itself (a late hook call): with
 // CapsLock as Ctrl it is let go of at once and its lock switched back, for
 // the user can no longer switch it; its next repeat is Ctrl.
