@@ -1,6 +1,7 @@
 #include "app/dispatch.h"
 
 #include <cwchar>
+#include <initializer_list>
 
 CommandAction DecideCommand(uint32_t id, intptr_t check_state)
 {
@@ -235,10 +236,54 @@ EndSessionAction DecideEndSession(uintptr_t ending)
     return ending != 0 ? EndSessionExit : EndSessionNothing;
 }
 
-ExitWaits ExitWaitsFor(bool session_ending)
+ExitPlan PlanExit(bool session_ending)
 {
-    // Windows ends a program about 5 s after its WM_ENDSESSION.
-    return session_ending ? ExitWaits{2000, 2000} : ExitWaits{10000, 5000};
+    // Windows offers to force the shutdown about 5 s after WM_ENDSESSION;
+    // a user's exit waits as long as a slow drive may need.
+    return session_ending ? ExitPlan{4000, false, true} : ExitPlan{TRAY_EXIT_WAIT_MS + 15000, true, false};
+}
+
+TakeoverAction DecideTakeover(bool owned, uint32_t waited_ms)
+{
+    if (owned) {
+        return TakeoverStart;
+    }
+    return waited_ms < INSTANCE_WAIT_MS ? TakeoverWait : TakeoverGiveUp;
+}
+
+ApplicationNaming DecideNaming(const wchar_t* class_name)
+{
+    if (std::wcscmp(class_name, L"ApplicationFrameWindow") == 0) {
+        return NameByChildProcess;
+    }
+    for (const wchar_t* shell : {L"Shell_TrayWnd", L"Shell_SecondaryTrayWnd", L"NotifyIconOverflowWindow",
+                                 L"TopLevelWindowForOverflowXamlIsland", L"Progman", L"WorkerW"}) {
+        if (std::wcscmp(class_name, shell) == 0) {
+            return NameNoApplication;
+        }
+    }
+    return NameByProcess;
+}
+
+FocusChoice DecideActivationFocus(bool shown, bool saved_usable)
+{
+    if (!shown) {
+        return FocusStays;
+    }
+    return saved_usable ? FocusSaved : FocusFirstBox;
+}
+
+FocusChoice DecideRemoveFocus(bool remove_focused, bool remove_stays_enabled)
+{
+    return remove_focused && !remove_stays_enabled ? FocusList : FocusStays;
+}
+
+FocusChoice DecideMenuFocus(CommandAction action, bool ours_in_front, bool shown, bool ours_before)
+{
+    if (action == CommandShow || action == CommandDestroy || !ours_in_front || (shown && ours_before)) {
+        return FocusStays;
+    }
+    return FocusApplication;
 }
 
 InstanceAction DecideInstance(InstanceClaim claim, bool window_found, bool window_exiting, bool takeover)

@@ -76,6 +76,14 @@ const uint32_t WM_STARTUP_SHORTCUT = WM_USER + 1001;
 // window has been painted.
 const uint32_t WM_START_ENGINE = WM_USER + 1003;
 
+// The tray's worker reports here whether it got the icon into the tray
+// (wParam nonzero).
+const uint32_t WM_TRAY_ADDED = WM_USER + 1005;
+
+// While a takeover waits for the old instance, it looks again on this timer
+// every INSTANCE_POLL_MS.
+const uint32_t TAKEOVER_TIMER_ID = 4;
+
 enum CommandAction {
     CommandNothing,
     CommandOptionOn,        // the box's switch becomes 1, applied and saved
@@ -189,7 +197,7 @@ NotifyAction DecideNotification(uint32_t code);
 // creation), whether to try again on the retry timer.
 bool KeepTryingTrayIcon(uint32_t attempts);
 
-// A key pressed (WM_KEYDOWN) in the settings window. The dialog manager
+// A key pressed (WM_KEYDOWN) in the shown settings window. The dialog manager
 // would turn Esc and Ctrl+Break into WM_COMMAND IDCANCEL (2), Enter and
 // Execute into IDOK (1), the ids of two option boxes: none of them may reach
 // it. `vk` is the whole wParam.
@@ -238,17 +246,63 @@ NoticeKind ChooseNotice(bool in_temp_folder, bool settings_unsaved, bool shortcu
 enum EndSessionAction { EndSessionNothing, EndSessionExit };
 EndSessionAction DecideEndSession(uintptr_t ending);
 
-// The exit's waits, in milliseconds, for the startup shortcut's worker and
-// then for the settings' saver; both run after the keys are let go.
-struct ExitWaits {
-    uint32_t startup_ms;
-    uint32_t settings_ms;
+// The exit's one deadline, in milliseconds from the moment the engine has
+// stopped, for every wait that follows; what runs first takes from the
+// rest. At the session's end Windows offers the user to force the shutdown
+// about 5 s after WM_ENDSESSION: the saves come first, and the tray is
+// neither waited for nor asked to remove the icon (Explorer is going too).
+// At the user's exit the tray goes first, its icon removed, then the
+// startup shortcut's worker and the saves.
+struct ExitPlan {
+    uint32_t deadline_ms;
+    bool remove_tray;   // the icon removed, its worker waited for (at most TRAY_EXIT_WAIT_MS)
+    bool saves_first;   // the files' savers before the startup shortcut's worker
+};
+const uint32_t TRAY_EXIT_WAIT_MS = 2000;
+ExitPlan PlanExit(bool session_ending);
+
+// The restart as administrator: the new instance waits, answering its
+// messages, for the old one to let go of the instance's mutex before its
+// engine starts. `owned`: the mutex is this process's now; `waited_ms`:
+// since the wait began.
+enum TakeoverAction { TakeoverStart, TakeoverWait, TakeoverGiveUp };
+TakeoverAction DecideTakeover(bool owned, uint32_t waited_ms);
+
+// How the application of a foreground window of class `class_name` is
+// named: by the window's own process; by the process of a child window of
+// another process (a Store app's frame, whose own process hosts them all);
+// or not at all (the taskbars, the tray's overflow, the desktop, which come
+// to the front on the way to the tray icon's menu), though the window's own
+// process still counts for leaving keys alone.
+enum ApplicationNaming { NameByProcess, NameByChildProcess, NameNoApplication };
+ApplicationNaming DecideNaming(const wchar_t* class_name);
+
+// Where the keyboard focus goes.
+enum FocusChoice {
+    FocusStays,        // nothing moves it
+    FocusFirstBox,     // the first option box
+    FocusSaved,        // the control that had it when the window was last left
+    FocusList,         // the list of applications left alone
+    FocusApplication,  // the application that was in front before the tray menu
 };
 
-// At the user's exit long enough for a slow drive; at the session's end
-// (`session_ending`) within the few seconds Windows grants a program after
-// WM_ENDSESSION, before it ends the process anyway.
-ExitWaits ExitWaitsFor(bool session_ending);
+// The settings window takes the focus (shown, restored, brought forward):
+// a hidden window keeps it itself and drops the keys that reach it; a shown
+// one returns to the control that had it (`saved_usable`: that control
+// still there and enabled), else to the first box.
+FocusChoice DecideActivationFocus(bool shown, bool saved_usable);
+
+// A removal from the list: the Remove button, about to be disabled while it
+// has the focus, would leave the keyboard dead; the list takes it first.
+FocusChoice DecideRemoveFocus(bool remove_focused, bool remove_stays_enabled);
+
+// After the tray menu's command `action`: the menu needed our window in
+// front, which Windows then gives the keyboard. Unless the command shows
+// the window or ends the program, or another window was chosen in the
+// meantime (`ours_in_front` false), the application in front before the
+// menu gets it back; a window of ours that was in front before and is
+// shown keeps it.
+FocusChoice DecideMenuFocus(CommandAction action, bool ours_in_front, bool shown, bool ours_before);
 
 // True when the command line holds exactly one argument after the program
 // and its first five units are "/hide", compared case-sensitively; what

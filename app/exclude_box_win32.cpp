@@ -4,9 +4,6 @@
 #include "app/exclude_box_win32.h"
 
 #include "app/controls_win32.h"
-#include "app/tray_win32.h"
-#include "remap/remap_win32.h"
-#include "settings/exclude_list.h"
 #include "settings/settings_win32.h"
 
 namespace {
@@ -15,12 +12,13 @@ HWND ExcludeLabel;
 HWND NamesBox;
 HWND RemoveButton;
 
-// Room for the longest file name Windows allows, in UTF-8.
-const int NAME_BYTES = MAX_PATH * 3;
-
 void EnableRemove()
 {
-    EnableWindow(RemoveButton, SendMessageW(NamesBox, LB_GETCURSEL, 0, 0) != LB_ERR);
+    const bool enabled = SendMessageW(NamesBox, LB_GETCURSEL, 0, 0) != LB_ERR;
+    if (DecideRemoveFocus(GetFocus() == RemoveButton, enabled) == FocusList) {
+        SetFocus(NamesBox);
+    }
+    EnableWindow(RemoveButton, enabled);
 }
 
 // The names anew, the selection kept on the same row or the last one.
@@ -28,25 +26,17 @@ void FillList()
 {
     const LRESULT selected = SendMessageW(NamesBox, LB_GETCURSEL, 0, 0);
     SendMessageW(NamesBox, LB_RESETCONTENT, 0, 0);
-    for (uint32_t index = 0; index < excluded_apps.count; ++index) {
-        size_t length = 0;
-        const char* name = ExcludedName(excluded_apps, index, &length);
-        wchar_t wide[MAX_PATH];
-        const int units = MultiByteToWideChar(CP_UTF8, 0, name, static_cast<int>(length), wide, MAX_PATH - 1);
-        wide[units] = L'\0';
-        SendMessageW(NamesBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide));
+    const uint32_t count = ExcludedAppCount();
+    for (uint32_t index = 0; index < count; ++index) {
+        wchar_t name[MAX_PATH];
+        ExcludedAppName(index, name, MAX_PATH);
+        SendMessageW(NamesBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
     }
-    if (selected != LB_ERR && excluded_apps.count > 0) {
-        const LRESULT last = static_cast<LRESULT>(excluded_apps.count) - 1;
+    if (selected != LB_ERR && count > 0) {
+        const LRESULT last = static_cast<LRESULT>(count) - 1;
         SendMessageW(NamesBox, LB_SETCURSEL, static_cast<WPARAM>(selected < last ? selected : last), 0);
     }
     EnableRemove();
-}
-
-int ToUtf8(const wchar_t* name, char* out)
-{
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, name, -1, out, NAME_BYTES, NULL, NULL);
-    return bytes > 0 ? bytes - 1 : 0;
 }
 
 LayoutSize TextSize(HWND control)
@@ -91,14 +81,7 @@ bool IsExcludeList(HWND control)
     return control == NamesBox;
 }
 
-bool ApplicationListed(const wchar_t* name)
-{
-    char bytes[NAME_BYTES];
-    const int length = ToUtf8(name, bytes);
-    return length > 0 && FindExcluded(excluded_apps, bytes, static_cast<size_t>(length)) >= 0;
-}
-
-void ChangeExcluded(HWND window, CommandAction action, const wchar_t* name)
+bool ChangeExcluded(CommandAction action, const wchar_t* name)
 {
     if (action == CommandListSelection) {
         // Tabbed into, the list shows its first name selected, for Delete.
@@ -106,26 +89,14 @@ void ChangeExcluded(HWND window, CommandAction action, const wchar_t* name)
             SendMessageW(NamesBox, LB_SETCURSEL, 0, 0);
         }
         EnableRemove();
-        return;
+        return false;
     }
-    if (action == CommandExclude) {
-        char bytes[NAME_BYTES];
-        const int length = ToUtf8(name, bytes);
-        const int32_t index = FindExcluded(excluded_apps, bytes, static_cast<size_t>(length));
-        if (index >= 0) {
-            RemoveExcluded(excluded_apps, static_cast<uint32_t>(index));
-        } else if (!AddExcluded(excluded_apps, bytes, static_cast<size_t>(length))) {
-            return;
-        }
-    } else {
-        const LRESULT selected = SendMessageW(NamesBox, LB_GETCURSEL, 0, 0);
-        if (selected == LB_ERR) {
-            return;
-        }
-        RemoveExcluded(excluded_apps, static_cast<uint32_t>(selected));
+    const LRESULT selected = SendMessageW(NamesBox, LB_GETCURSEL, 0, 0);
+    const bool changed = action == CommandExclude ? ToggleExcludedApp(name)
+                         : selected != LB_ERR     ? RemoveExcludedApp(static_cast<uint32_t>(selected))
+                                                  : false;
+    if (changed) {
+        FillList();
     }
-    FillList();
-    SaveExcludeListInBackground();
-    DecideLeftAlone();
-    ShowTrayState(window);
+    return changed;
 }

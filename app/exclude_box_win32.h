@@ -20,13 +20,11 @@ void PlaceExcludeControls(const WindowLayout& layout);
 // Whether `control` is the list, whose Delete key removes.
 bool IsExcludeList(HWND control);
 
-// Whether the executable file name `name` is on the list.
-bool ApplicationListed(const wchar_t* name);
-
 // The window's and the menu's changes: CommandExclude adds `name` or
 // removes it, CommandRemoveExcluded removes the name selected in the list;
-// the list shows the change, the `exclude` file is written on a worker and
-// the application in front is judged anew, and the tray icon of `window`
-// shows the outcome. A selection change enables the Remove button when a
-// name is selected.
-void ChangeExcluded(HWND window, CommandAction action, const wchar_t* name);
+// the list shows the change and the `exclude` file is written on a worker.
+// True when the list changed: the caller then has the application in front
+// judged anew and shows the outcome. A selection change enables the Remove
+// button when a name is selected; the button disabled while it has the
+// focus hands it to the list first.
+bool ChangeExcluded(CommandAction action, const wchar_t* name);

@@ -3,7 +3,6 @@
 
 #include "app/instance_win32.h"
 
-#include "app/main_window_win32.h"
 #include "settings/settings_win32.h"
 
 namespace {
@@ -18,6 +17,10 @@ const wchar_t EXITING_PROPERTY[] = L"Lumbrix.Exiting";
 HANDLE InstanceMutex;
 bool InstanceOwned;
 bool TakingOver;
+
+// This process's token, read once at the start.
+bool TokenElevated;
+uint32_t TokenElevationKind;
 
 // One claim, after waiting up to `wait_ms` for the mutex when another
 // process holds it (or for its chance to open it, when it may not).
@@ -39,29 +42,12 @@ InstanceClaim Claim(DWORD wait_ms)
     return InstanceOwned ? ClaimOwned : ClaimTaken;
 }
 
-// This process's TokenElevation and TokenElevationType; false when the
-// token cannot be read.
-bool ReadToken(bool* elevated, uint32_t* elevation_type)
-{
-    HANDLE token = NULL;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return false;
-    }
-    TOKEN_ELEVATION elevation = {};
-    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-    DWORD size = 0;
-    const bool read = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-                      GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size);
-    CloseHandle(token);
-    *elevated = elevation.TokenIsElevated != 0;
-    *elevation_type = static_cast<uint32_t>(type);
-    return read;
-}
-
 DWORD WINAPI RestartThread(void* parameter)
 {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE folder = INVALID_HANDLE_VALUE;
     wchar_t* path = NULL;
-    if (!GetExecutablePath(&path)) {
+    if (!HoldExecutable(&file, &folder, &path)) {
         return 0;
     }
     const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -70,16 +56,23 @@ DWORD WINAPI RestartThread(void* parameter)
     info.cbSize = sizeof info;
     // No message box of the shell's own: a cancelled prompt is the user's
     // answer, not an error.
-    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOCLOSEPROCESS;
     info.hwnd = static_cast<HWND>(parameter);
     info.lpVerb = L"runas";
     info.lpFile = path;
     info.lpParameters = L"/takeover";
     info.nShow = SW_SHOWNORMAL;
-    ShellExecuteExW(&info);
+    if (ShellExecuteExW(&info) && info.hProcess != NULL) {
+        // The elevated copy holds its folder itself from its start; once its
+        // window exists it ends this process, and these handles with it.
+        WaitForSingleObject(info.hProcess, INSTANCE_WAIT_MS);
+        CloseHandle(info.hProcess);
+    }
     if (SUCCEEDED(com)) {
         CoUninitialize();
     }
+    CloseHandle(file);
+    CloseHandle(folder);
     HeapFree(GetProcessHeap(), 0, path);
     return 0;
 }
@@ -116,13 +109,10 @@ void EndOtherInstance(HWND other)
     PostMessageW(other, WM_COMMAND, IDM_EXIT, 0);
 }
 
-bool AwaitInstance()
+bool InstanceHandedOver()
 {
-    const ULONGLONG until = GetTickCount64() + INSTANCE_WAIT_MS;
-    while (TakingOver && Claim(INSTANCE_POLL_MS) != ClaimOwned) {
-        if (GetTickCount64() >= until) {
-            return false;
-        }
+    if (TakingOver && Claim(0) != ClaimOwned) {
+        return false;
     }
     TakingOver = false;
     return true;
@@ -138,6 +128,11 @@ void MarkInstanceExiting(HWND window)
     SetPropW(window, EXITING_PROPERTY, reinterpret_cast<HANDLE>(1));
 }
 
+void ForgetInstanceWindow(HWND window)
+{
+    RemovePropW(window, EXITING_PROPERTY);
+}
+
 void ReleaseInstance()
 {
     if (InstanceOwned) {
@@ -148,18 +143,31 @@ void ReleaseInstance()
     }
 }
 
+void ReadProcessToken()
+{
+    HANDLE token = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return;
+    }
+    TOKEN_ELEVATION elevation = {};
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+        GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size)) {
+        TokenElevated = elevation.TokenIsElevated != 0;
+        TokenElevationKind = static_cast<uint32_t>(type);
+    }
+    CloseHandle(token);
+}
+
 bool RunsElevated()
 {
-    bool elevated = false;
-    uint32_t type = 0;
-    return ReadToken(&elevated, &type) && elevated;
+    return TokenElevated;
 }
 
 bool CanRestartElevated()
 {
-    bool elevated = false;
-    uint32_t type = 0;
-    return ReadToken(&elevated, &type) && OffersElevatedRestart(elevated, type);
+    return OffersElevatedRestart(TokenElevated, TokenElevationKind);
 }
 
 void RestartElevated(HWND window)

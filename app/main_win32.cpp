@@ -9,9 +9,6 @@
 #include "res/resource.h"
 #include "settings/settings_win32.h"
 
-bool SettingsFileKnown;
-bool SettingsUnsaved;
-
 namespace {
 
 // "/hide", and "/takeover", which starts hidden too.
@@ -87,7 +84,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // one that waited in vain for it to start or end starts nothing either.
     HWND running = NULL;
     const InstanceAction claim = ClaimInstance(takeover, &running);
-    if (claim == InstanceShowOther) {
+    // At logon the startup shortcut's /hide finds a copy started earlier:
+    // its window stays as it is.
+    if (claim == InstanceShowOther && !hidden) {
         ShowOtherInstance(running);
     }
     if (claim == InstanceShowOther || claim == InstanceWait) {
@@ -100,7 +99,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // Without a record (no path, no memory) the program still runs, every
     // switch off, and writes no file.
     RemapSettings stand_in{};
-    RemapSettings* settings = CreateRemapSettings();
+    ReadProcessToken();
+    RemapSettings* settings = CreateRemapSettings(RunsElevated());
     SettingsFileKnown = settings != nullptr;
     active_settings = SettingsFileKnown ? settings : &stand_in;
     SettingsUnsaved = SettingsFileKnown && !LoadSettings();

@@ -5,13 +5,12 @@
 #include "app/tray_win32.h"
 
 #include "app/dispatch.h"
-#include "app/exclude_box_win32.h"
+#include "app/foreground_win32.h"
 #include "app/instance_win32.h"
-#include "app/main_window_win32.h"
 #include "remap/engine_life_win32.h"
 #include "remap/remap_options.h"
-#include "remap/remap_win32.h"
 #include "res/resource.h"
+#include "settings/settings_win32.h"
 
 bool StartedHidden;
 
@@ -27,18 +26,23 @@ UINT TaskbarCreatedMessage;
 // Failed additions of the tray icon since the last success.
 uint32_t TrayIconFailures;
 
-// The newest icon and tooltip wanted, for the worker; a balloon asked for
-// stays wanted until the worker has shown it.
+// The newest icon and tooltip wanted, for the worker, which makes every
+// call to the shell: the shell may keep a caller waiting, and the window's
+// thread runs the keyboard hook. A balloon or an addition asked for stays
+// wanted until the worker has made it; at the exit the worker's last call
+// removes the icon when asked to.
 SRWLOCK TrayLock = SRWLOCK_INIT;
 CONDITION_VARIABLE TrayWake = CONDITION_VARIABLE_INIT;
 NOTIFYICONDATAW TrayWanted;
 bool TrayPending;
 bool TrayBalloon;
+bool TrayAdd;
 bool TrayStopping;
+bool TrayDelete;
 HANDLE TrayThread;
 
-// How long the exit waits for a shell that does not answer.
-const DWORD TRAY_EXIT_WAIT_MS = 2000;
+// The application the open menu names, for its item's command.
+wchar_t MenuApplication[MAX_PATH];
 
 // The tray shows its icons at the display's small-icon size; a large icon
 // scaled down there would blur. Loaded once each, as Explorer restarts add
@@ -60,6 +64,8 @@ NOTIFYICONDATAW TrayIconData(HWND window)
     data.cbSize = sizeof data;
     data.hWnd = window;
     data.uID = TRAY_ICON_ID;
+    data.uFlags = NIF_MESSAGE;
+    data.uCallbackMessage = WM_TRAYICON;
     return data;
 }
 
@@ -73,31 +79,19 @@ void SetTrayState(NOTIFYICONDATAW& data)
     FormatTrayTip(PROGRAM_TITLE, status, data.szTip);
 }
 
-// Also called again after Explorer restarts, which drops every icon. While
-// the shell refuses it (at logon, before it takes icons) it is tried again
-// every TRAY_RETRY_MS for a while: a program started hidden has no other
-// face.
-void AddTrayIcon(HWND window)
+// The icon added: Explorer sends "TaskbarCreated" also when the icon is
+// still there (a display scale or a Remote Desktop change), and NIM_ADD then
+// fails; NIM_MODIFY succeeding says the icon is there.
+bool AddIcon(NOTIFYICONDATAW& data)
 {
-    NOTIFYICONDATAW data = TrayIconData(window);
-    data.uFlags = NIF_MESSAGE;
-    data.uCallbackMessage = WM_TRAYICON;
-    SetTrayState(data);
-    if (Shell_NotifyIconW(NIM_ADD, &data)) {
-        TrayIconFailures = 0;
-        KillTimer(window, TRAY_RETRY_TIMER_ID);
-    } else if (KeepTryingTrayIcon(++TrayIconFailures)) {
-        SetTimer(window, TRAY_RETRY_TIMER_ID, TRAY_RETRY_MS, NULL);
-    } else {
-        KillTimer(window, TRAY_RETRY_TIMER_ID);
-    }
+    return Shell_NotifyIconW(NIM_ADD, &data) || Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
 DWORD WINAPI TrayThreadProc(void*)
 {
     AcquireSRWLockExclusive(&TrayLock);
     for (;;) {
-        while (!TrayPending && !TrayStopping) {
+        while (!TrayPending && !TrayAdd && !TrayStopping) {
             SleepConditionVariableSRW(&TrayWake, &TrayLock, INFINITE, 0);
         }
         if (TrayStopping) {
@@ -105,8 +99,10 @@ DWORD WINAPI TrayThreadProc(void*)
         }
         NOTIFYICONDATAW data = TrayWanted;
         const bool balloon = TrayBalloon;
+        const bool add = TrayAdd;
         TrayPending = false;
         TrayBalloon = false;
+        TrayAdd = false;
         ReleaseSRWLockExclusive(&TrayLock);
         if (balloon) {
             data.uFlags |= NIF_INFO;
@@ -117,25 +113,47 @@ DWORD WINAPI TrayThreadProc(void*)
                       L"右クリックのメニューの「終了」で終了します。",
                       ARRAYSIZE(data.szInfo));
         }
-        Shell_NotifyIconW(NIM_MODIFY, &data);
+        if (add) {
+            PostMessageW(data.hWnd, WM_TRAY_ADDED, AddIcon(data), 0);
+        } else {
+            Shell_NotifyIconW(NIM_MODIFY, &data);
+        }
         AcquireSRWLockExclusive(&TrayLock);
     }
+    NOTIFYICONDATAW last = TrayWanted;
+    const bool remove = TrayDelete;
     ReleaseSRWLockExclusive(&TrayLock);
+    if (remove) {
+        Shell_NotifyIconW(NIM_DELETE, &last);
+    }
     return 0;
 }
 
-// Hands `data`'s icon and tooltip (and the balloon when `balloon`) to the
-// worker, replacing what it has not shown yet.
-void WishTray(const NOTIFYICONDATAW& data, bool balloon)
+// Hands `data`'s icon and tooltip (and the balloon when `balloon`, the
+// addition of the icon when `add`) to the worker, replacing what it has not
+// shown yet.
+void WishTray(const NOTIFYICONDATAW& data, bool balloon, bool add)
 {
     AcquireSRWLockExclusive(&TrayLock);
     // Most foreground changes change nothing the icon shows.
     const bool same = !balloon && TrayWanted.hIcon == data.hIcon && lstrcmpW(TrayWanted.szTip, data.szTip) == 0;
     TrayWanted = data;
     TrayBalloon = TrayBalloon || balloon;
+    TrayAdd = TrayAdd || add;
     TrayPending = TrayPending || !same;
     ReleaseSRWLockExclusive(&TrayLock);
     WakeConditionVariable(&TrayWake);
+}
+
+// The icon as the state now is, added again: after Explorer restarted (which
+// drops every icon) and while the shell refuses it (at logon, before it
+// takes icons), tried every TRAY_RETRY_MS for a while, as the worker
+// reports (TrayAdded): a program started hidden has no other face.
+void AddTrayIcon(HWND window)
+{
+    NOTIFYICONDATAW data = TrayIconData(window);
+    SetTrayState(data);
+    WishTray(data, false, true);
 }
 
 void AppendMenuItem(HMENU menu, const TrayMenuItem& entry, const wchar_t* text)
@@ -156,9 +174,9 @@ void AppendMenuItem(HMENU menu, const TrayMenuItem& entry, const wchar_t* text)
 
 HMENU CreateTrayMenu()
 {
-    const wchar_t* application = LastApplicationName();
-    const TrayMenuState state = {active_settings, EnginePaused(), application[0] != L'\0',
-                                 ApplicationListed(application), CanRestartElevated()};
+    lstrcpynW(MenuApplication, LastApplicationName(), MAX_PATH);
+    const TrayMenuState state = {active_settings, EnginePaused(), MenuApplication[0] != L'\0',
+                                 FindExcludedApp(MenuApplication) >= 0, CanRestartElevated()};
     TrayMenuItem items[TRAY_MENU_MAX_ITEMS];
     const uint32_t count = LayOutTrayMenu(state, items);
     HMENU menu = CreatePopupMenu();
@@ -166,25 +184,12 @@ HMENU CreateTrayMenu()
     for (uint32_t i = 0; i < count; ++i) {
         const wchar_t* text = TrayMenuText(items[i].id);
         if (items[i].id == IDM_EXCLUDE) {
-            FormatExcludeItem(application, exclude_text, ARRAYSIZE(exclude_text));
+            FormatExcludeItem(MenuApplication, exclude_text, ARRAYSIZE(exclude_text));
             text = exclude_text;
         }
         AppendMenuItem(menu, items[i], text);
     }
     return menu;
-}
-
-void OpenTrayMenu(HWND window)
-{
-    POINT point = {0, 0};
-    GetCursorPos(&point);
-    HMENU menu = CreateTrayMenu();
-    // Unless its owner is in the foreground, the menu stays open after a
-    // click elsewhere; the posted null message lets it close on the next one.
-    SetForegroundWindow(window);
-    TrackPopupMenuEx(menu, 0, point.x, point.y, window, NULL);
-    PostMessageW(window, WM_NULL, 0, 0);
-    DestroyMenu(menu);
 }
 
 }  // namespace
@@ -199,18 +204,24 @@ void AddTray(HWND window)
     AddTrayIcon(window);
 }
 
-void TrayIconMessage(HWND window, WPARAM wParam, LPARAM lParam)
+uint32_t OpenTrayMenu(HWND window)
 {
-    switch (DecideTrayMessage(wParam, lParam)) {
-    case TrayShow:
-        ShowSettingsWindow(window);
-        break;
-    case TrayOpenMenu:
-        OpenTrayMenu(window);
-        break;
-    case TrayNothing:
-        break;
-    }
+    POINT point = {0, 0};
+    GetCursorPos(&point);
+    HMENU menu = CreateTrayMenu();
+    // Unless its owner is in the foreground, the menu stays open after a
+    // click elsewhere; the posted null message lets it close on the next one.
+    SetForegroundWindow(window);
+    const BOOL chosen =
+        TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY, point.x, point.y, window, NULL);
+    PostMessageW(window, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+    return static_cast<uint32_t>(chosen);
+}
+
+const wchar_t* MenuApplicationName()
+{
+    return MenuApplication;
 }
 
 bool TrayTaskbarCreated(HWND window, UINT message)
@@ -231,11 +242,23 @@ bool TrayTimer(HWND window, WPARAM id)
     return true;
 }
 
+void TrayAdded(HWND window, bool added)
+{
+    if (added) {
+        TrayIconFailures = 0;
+        KillTimer(window, TRAY_RETRY_TIMER_ID);
+    } else if (KeepTryingTrayIcon(++TrayIconFailures)) {
+        SetTimer(window, TRAY_RETRY_TIMER_ID, TRAY_RETRY_MS, NULL);
+    } else {
+        KillTimer(window, TRAY_RETRY_TIMER_ID);
+    }
+}
+
 void ShowTrayState(HWND window)
 {
     NOTIFYICONDATAW data = TrayIconData(window);
     SetTrayState(data);
-    WishTray(data, false);
+    WishTray(data, false, false);
 }
 
 void UpdateTrayTip(HWND window)
@@ -257,20 +280,18 @@ void ShowTrayBalloon(HWND window)
     ClosedBefore = true;
     NOTIFYICONDATAW data = TrayIconData(window);
     SetTrayState(data);
-    WishTray(data, true);
+    WishTray(data, true, false);
 }
 
-void RemoveTray(HWND window)
+void RemoveTray(HWND window, DWORD wait_ms)
 {
     KillTimer(window, TRAY_RETRY_TIMER_ID);
     AcquireSRWLockExclusive(&TrayLock);
     TrayStopping = true;
+    TrayDelete = wait_ms > 0;
     ReleaseSRWLockExclusive(&TrayLock);
     WakeConditionVariable(&TrayWake);
-    if (TrayThread != NULL) {
-        WaitForSingleObject(TrayThread, TRAY_EXIT_WAIT_MS);
-        CloseHandle(TrayThread);
+    if (TrayThread != NULL && wait_ms > 0) {
+        WaitForSingleObject(TrayThread, wait_ms);
     }
-    NOTIFYICONDATAW data = TrayIconData(window);
-    Shell_NotifyIconW(NIM_DELETE, &data);
 }

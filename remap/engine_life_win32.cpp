@@ -108,10 +108,14 @@ void WaitForSessionService(HWND window)
 }
 
 // Stops asking, before the window goes; a waiting thread asks nothing then.
-// A request at work is waited for: the hook is gone by now.
+// A request at work, which can wait without bound on a service that does
+// not answer, is not waited for: the exit has a deadline, and the process
+// ends soon with the registration.
 void StopWatchingSession(HWND window)
 {
-    AcquireSRWLockExclusive(&ServiceWaitLock);
+    if (!TryAcquireSRWLockExclusive(&ServiceWaitLock)) {
+        return;
+    }
     ServiceWaitTarget = NULL;
     ReleaseSRWLockExclusive(&ServiceWaitLock);
     typedef BOOL(WINAPI * UnregisterFunction)(HWND);
@@ -187,17 +191,28 @@ bool OnHookWatchTimer(HWND window)
 // font fallback) can outlast the hook's time-out, so that a hook already
 // installed would be dropped before its first key. The session service,
 // also slow at logon, is asked before the hook exists.
-void StartEngine(HWND window)
+void StartEngine(HWND window, ForegroundReport report)
 {
     RedrawWindow(window, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
     WatchSessionChanges(window);
     ResumeNotice = RegisterSuspendResumeNotification(window, DEVICE_NOTIFY_WINDOW_HANDLE);
     AltTapInit();
+    // Whether the application in front is left alone is known before the
+    // switches first go in force: applied for it, they would switch a lit
+    // CapsLock off with no hook yet to see the events come back.
+    WatchForeground(report);
     // Options before the hook, so that no event is judged under other ones.
     ApplyOptionsInForce(*active_settings);
     InstallKeyboardHook();
-    WatchForeground(window);
     WatchRawInput(window);
+}
+
+void EngineLeaveAlone(bool left_alone)
+{
+    if (left_alone != RemapHold.left_alone) {
+        RemapHold.left_alone = left_alone;
+        ApplyOptionsInForce(*active_settings);
+    }
 }
 
 // A raw key the hook has not been called for yet: the hook gets a moment to

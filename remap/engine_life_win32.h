@@ -9,12 +9,21 @@
 
 #include <cstdint>
 
+#include "remap/remap_win32.h"
+
 // At the message the window's creation posts to itself, after its first
 // paint: asks for the session's notices and for the resume from sleep (on
 // Modern Standby machines it is broadcast to no one unasked), readies the
-// Alt-tap switch, applies *active_settings, installs the keyboard hook,
-// watches the foreground and asks for raw keyboard input at `window`.
-void StartEngine(HWND window);
+// Alt-tap switch, watches the foreground (telling `report`, which tells
+// EngineLeaveAlone, of the window in front before anything else), applies
+// *active_settings, installs the keyboard hook and asks for raw keyboard
+// input at `window`.
+void StartEngine(HWND window, ForegroundReport report);
+
+// Whether the application in front is left alone, as the program decided:
+// every switch goes out of force (RemapHold.left_alone, ApplyOptionsInForce
+// of *active_settings), and back into force when it no longer is.
+void EngineLeaveAlone(bool left_alone);
 
 // WM_INPUT: a raw key the hook has not been called for yet arms the
 // watchdog's timer (HOOK_WATCH_TIMER_ID at `window`); a release goes to the

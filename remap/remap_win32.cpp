@@ -2,16 +2,12 @@
 
 #include "remap/remap_win32.h"
 
-#include <cwchar>
 #include <initializer_list>
 
 #include "remap/alt_tap.h"
 #include "remap/keyboard_hook.h"
 #include "remap/key_injection.h"
 #include "remap/remap_options.h"
-#include "settings/exclude_list.h"
-
-#include <initializer_list>
 
 HHOOK KeyboardHookHandle;
 uint32_t KeyboardHookTime;
@@ -26,10 +22,7 @@ HHOOK MouseHookHandle;
 uint32_t MouseHookAnswered;
 
 HWINEVENTHOOK ForegroundHook;
-HWND ForegroundReportWindow;
-// The file names of the process in front and of the last application window.
-wchar_t ForegroundName[MAX_PATH];
-wchar_t LastApplication[MAX_PATH];
+ForegroundReport ForegroundReporter;
 HWINEVENTHOOK DesktopHook;
 uint32_t OwnIntegrity;
 
@@ -73,64 +66,13 @@ uint32_t WindowIntegrityLevel(HWND window)
     return level;
 }
 
-// The file name of the executable of process `process_id` into `name`
-// (MAX_PATH units); empty when the process cannot be opened.
-void ImageFileName(DWORD process_id, wchar_t* name)
-{
-    name[0] = L'\0';
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
-    if (process == NULL) {
-        return;
-    }
-    // Room for a long path; the name itself stays within MAX_PATH.
-    wchar_t path[1024];
-    DWORD units = ARRAYSIZE(path);
-    if (QueryFullProcessImageNameW(process, 0, path, &units)) {
-        const wchar_t* file = std::wcsrchr(path, L'\\');
-        lstrcpynW(name, file != NULL ? file + 1 : path, MAX_PATH);
-    }
-    CloseHandle(process);
-}
-
-// The taskbars, the tray's overflow and the desktop come to the front on
-// the way to the tray icon's menu: they are no application.
-bool IsApplicationWindow(HWND window)
-{
-    wchar_t class_name[40];
-    if (GetClassNameW(window, class_name, ARRAYSIZE(class_name)) == 0) {
-        return false;
-    }
-    for (const wchar_t* shell : {L"Shell_TrayWnd", L"Shell_SecondaryTrayWnd", L"NotifyIconOverflowWindow",
-                                 L"TopLevelWindowForOverflowXamlIsland", L"Progman", L"WorkerW"}) {
-        if (lstrcmpW(class_name, shell) == 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-void ForegroundApplication(HWND window)
-{
-    DWORD process_id = 0;
-    GetWindowThreadProcessId(window, &process_id);
-    ForegroundName[0] = L'\0';
-    if (process_id != GetCurrentProcessId()) {
-        ImageFileName(process_id, ForegroundName);
-        if (ForegroundName[0] != L'\0' && IsApplicationWindow(window)) {
-            lstrcpynW(LastApplication, ForegroundName, MAX_PATH);
-        }
-    }
-    DecideLeftAlone();
-    PostMessageW(ForegroundReportWindow, WM_FOREGROUND_CHANGED, 0, 0);
-}
-
 void CALLBACK ForegroundEventProc(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD)
 {
     if (window != NULL && ForegroundReturnsToSight(WindowIntegrityLevel(window), OwnIntegrity)) {
         ResetEngine();
     }
     if (window != NULL) {
-        ForegroundApplication(window);
+        ForegroundReporter(window);
     }
 }
 
@@ -337,9 +279,9 @@ void RemoveKeyboardHook()
     KeyboardHookHandle = NULL;
 }
 
-void WatchForeground(HWND window)
+void WatchForeground(ForegroundReport report)
 {
-    ForegroundReportWindow = window;
+    ForegroundReporter = report;
     OwnIntegrity = IntegrityLevel(GetCurrentProcess());
     ForegroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, NULL, ForegroundEventProc, 0, 0,
                                      WINEVENT_OUTOFCONTEXT);
@@ -350,28 +292,7 @@ void WatchForeground(HWND window)
     HWND front = GetForegroundWindow();
     if (front != NULL) {
         ForegroundReturnsToSight(WindowIntegrityLevel(front), OwnIntegrity);
-        ForegroundApplication(front);
-    }
-}
-
-const wchar_t* LastApplicationName()
-{
-    return LastApplication;
-}
-
-const wchar_t* ForegroundApplicationName()
-{
-    return ForegroundName;
-}
-
-void DecideLeftAlone()
-{
-    char name[MAX_PATH * 3];
-    const int length = WideCharToMultiByte(CP_UTF8, 0, ForegroundName, -1, name, sizeof name, NULL, NULL);
-    const bool left_alone = length > 1 && FindExcluded(excluded_apps, name, static_cast<size_t>(length - 1)) >= 0;
-    if (left_alone != RemapHold.left_alone) {
-        RemapHold.left_alone = left_alone;
-        ApplyOptionsInForce(*active_settings);
+        report(front);
     }
 }
 

@@ -33,32 +33,17 @@ void InstallKeyboardHook();
 // Removes the keyboard hook; no key is remapped any more.
 void RemoveKeyboardHook();
 
+// Told each new foreground window, on this thread, after the engine has
+// judged it: first the one in front when the watch starts.
+typedef void (*ForegroundReport)(HWND front);
+
 // Watches the foreground window and the input desktop from this thread (its
 // message loop) and resets the engine when the focus comes back from a
 // window of a process above our integrity level, whose keys the hook never
-// saw, and at every desktop switch. At each foreground change it also
-// decides whether the application in front is left alone (DecideLeftAlone)
-// and posts WM_FOREGROUND_CHANGED to `window`, which shows the state.
-void WatchForeground(HWND window);
+// saw, and at every desktop switch; tells `report` of each foreground
+// window, the one in front now first, before returning.
+void WatchForeground(ForegroundReport report);
 void StopWatchingForeground();
-
-const UINT WM_FOREGROUND_CHANGED = WM_USER + 1004;
-
-// The executable file name of the last application window that was in
-// front (never ours, the taskbar's or the desktop's); empty when there was
-// none whose process could be opened.
-const wchar_t* LastApplicationName();
-
-// The executable file name of the process in front; empty for ours and for
-// one that cannot be opened.
-const wchar_t* ForegroundApplicationName();
-
-// Whether the process in front now is on excluded_apps by its image's file
-// name (one that cannot be opened is not): every switch goes out of force
-// then (RemapHold.left_alone, ApplyOptionsInForce of *active_settings) and
-// back into force when it no longer is. Called at each foreground change
-// and again when the list changes.
-void DecideLeftAlone();
 
 // Asks for raw keyboard input (WM_INPUT) at `window`, also while another
 // window has the focus, and stops asking. Raw input passes no hook and knows

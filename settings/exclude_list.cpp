@@ -26,6 +26,90 @@ bool IsBlank(char byte)
     return byte == ' ' || byte == '\t';
 }
 
+// CR, LF and CRLF end a line; so does a NUL, which no file name holds and
+// which would end the text the list is saved from.
+bool EndsLine(uint32_t unit)
+{
+    return unit == '\r' || unit == '\n' || unit == 0;
+}
+
+// One line of the file: spaces and tabs around the name go; blank and
+// comment lines are skipped.
+void UseLine(ExcludeList& list, const char* line, size_t length)
+{
+    size_t first = 0;
+    size_t last = length;
+    while (first < last && IsBlank(line[first])) {
+        ++first;
+    }
+    while (last > first && IsBlank(line[last - 1])) {
+        --last;
+    }
+    if (first < last && line[first] != '#') {
+        AddExcluded(list, line + first, last - first);
+    }
+}
+
+// Appends the UTF-8 form of code point `code` to `out` at *at (room for
+// `room` bytes); false when it does not fit.
+bool PutUtf8(char* out, size_t room, size_t* at, uint32_t code)
+{
+    const size_t bytes = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+    if (*at + bytes > room) {
+        return false;
+    }
+    if (bytes == 1) {
+        out[(*at)++] = static_cast<char>(code);
+        return true;
+    }
+    static const unsigned char lead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    out[(*at)++] = static_cast<char>(lead[bytes] | (code >> (6 * (bytes - 1))));
+    for (size_t i = bytes - 1; i > 0; --i) {
+        out[(*at)++] = static_cast<char>(0x80 | ((code >> (6 * (i - 1))) & 0x3F));
+    }
+    return true;
+}
+
+// The UTF-16 unit at byte `at` of `text`.
+uint32_t Unit(const char* text, size_t at, bool big_endian)
+{
+    const uint32_t first = static_cast<unsigned char>(text[at]);
+    const uint32_t second = static_cast<unsigned char>(text[at + 1]);
+    return big_endian ? (first << 8 | second) : (second << 8 | first);
+}
+
+// A file saved as UTF-16 (Notepad's "Unicode"), after its byte order mark:
+// each line in UTF-8, as the list keeps it. A line longer than any file
+// name is skipped; a lone surrogate becomes U+FFFD, an odd last byte goes.
+void ReadUtf16Lines(ExcludeList& list, const char* text, size_t length, bool big_endian)
+{
+    char line[MAX_NAME_BYTES];
+    size_t used = 0;
+    bool fits = true;
+    for (size_t at = 2; at + 1 < length; at += 2) {
+        uint32_t code = Unit(text, at, big_endian);
+        if (EndsLine(code)) {
+            if (fits) {
+                UseLine(list, line, used);
+            }
+            used = 0;
+            fits = true;
+            continue;
+        }
+        const uint32_t low = at + 3 < length ? Unit(text, at + 2, big_endian) : 0;
+        if (code >= 0xD800 && code < 0xDC00 && low >= 0xDC00 && low < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            at += 2;
+        } else if (code >= 0xD800 && code < 0xE000) {
+            code = 0xFFFD;
+        }
+        fits = fits && PutUtf8(line, sizeof line, &used, code);
+    }
+    if (fits) {
+        UseLine(list, line, used);
+    }
+}
+
 }  // namespace
 
 void ReadExcludeList(ExcludeList& list, const char* text, size_t length)
@@ -33,23 +117,18 @@ void ReadExcludeList(ExcludeList& list, const char* text, size_t length)
     list.used = 0;
     list.count = 0;
     list.names[0] = '\0';
+    const bool utf16 = length >= 2 && (std::memcmp(text, "\xFF\xFE", 2) == 0 || std::memcmp(text, "\xFE\xFF", 2) == 0);
+    if (utf16) {
+        ReadUtf16Lines(list, text, length, text[0] == '\xFE');
+        return;
+    }
     size_t at = length >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
     while (at < length) {
         size_t end = at;
-        while (end < length && text[end] != '\r' && text[end] != '\n') {
+        while (end < length && !EndsLine(static_cast<unsigned char>(text[end]))) {
             ++end;
         }
-        size_t first = at;
-        size_t last = end;
-        while (first < last && IsBlank(text[first])) {
-            ++first;
-        }
-        while (last > first && IsBlank(text[last - 1])) {
-            --last;
-        }
-        if (first < last && text[first] != '#') {
-            AddExcluded(list, text + first, last - first);
-        }
+        UseLine(list, text + at, end - at);
         at = end + (end + 1 < length && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
     }
 }
@@ -71,6 +150,7 @@ int32_t FindExcluded(const ExcludeList& list, const char* name, size_t length)
 bool AddExcluded(ExcludeList& list, const char* name, size_t length)
 {
     if (length == 0 || std::memchr(name, '\n', length) != nullptr || std::memchr(name, '\r', length) != nullptr ||
+        std::memchr(name, '\0', length) != nullptr ||
         list.used + length + 1 >= sizeof list.names || FindExcluded(list, name, length) >= 0) {
         return false;
     }

@@ -23,11 +23,14 @@ struct ExcludeList {
 // settings window, on the window's thread only.
 extern ExcludeList excluded_apps;
 
+// Room for the longest file name Windows allows, in UTF-8.
+const size_t MAX_NAME_BYTES = 260 * 3;
+
 // Replaces the list with the names of a file's text of `length` bytes:
-// UTF-8 with or without a byte order mark; CR, LF and CRLF end a line; blank
-// lines, lines whose first byte is '#' and a name already listed are
-// skipped; spaces and tabs around a name go. Names that no longer fit are
-// dropped.
+// UTF-8 with or without a byte order mark, or UTF-16 of either byte order
+// after its mark; CR, LF, CRLF and NUL end a line; blank lines, lines whose
+// first character is '#' and a name already listed are skipped; spaces and
+// tabs around a name go. Names that no longer fit are dropped.
 void ReadExcludeList(ExcludeList& list, const char* text, size_t length);
 
 // The index of `name` (`length` bytes of UTF-8) in the list, comparing
@@ -35,7 +38,7 @@ void ReadExcludeList(ExcludeList& list, const char* text, size_t length);
 int32_t FindExcluded(const ExcludeList& list, const char* name, size_t length);
 
 // Adds `name` at the end. False, with the list unchanged, when it is empty,
-// holds a line break, is listed already or does not fit.
+// holds a line break or a NUL, is listed already or does not fit.
 bool AddExcluded(ExcludeList& list, const char* name, size_t length);
 
 // Removes the name at `index`; nothing when there is none.

@@ -126,6 +126,18 @@ size_t CutToFolder(wchar_t* path)
     return static_cast<size_t>(cut - path);
 }
 
+wchar_t* WithoutFinalPathPrefix(wchar_t* path)
+{
+    if (std::wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {
+        path[6] = L'\\';
+        return path + 6;
+    }
+    if (std::wcsncmp(path, L"\\\\?\\", 4) == 0 && path[4] != L'\0' && path[5] == L':') {
+        return path + 4;
+    }
+    return path;
+}
+
 size_t RemapSettingsSize(size_t folder_length)
 {
     return sizeof(RemapSettings) + (folder_length + SETTINGS_FILE_NAME_UNITS) * sizeof(wchar_t);

@@ -55,6 +55,13 @@ int FormatSettings(const RemapSettings& settings, char* out);
 // length in units.
 size_t CutToFolder(wchar_t* path);
 
+// The path GetFinalPathNameByHandleW gives (the file system's own, with no
+// junction or link left in it) as programs and the shell take it: the
+// "\\?\" before a drive letter goes, and "\\?\UNC\" becomes "\\". Works in
+// place and returns where the path now starts; any other path is returned
+// as it is.
+wchar_t* WithoutFinalPathPrefix(wchar_t* path);
+
 // Bytes of a record whose file_path is a folder of `folder_length` units,
 // a backslash, "setting" and the terminator.
 size_t RemapSettingsSize(size_t folder_length);

@@ -8,6 +8,9 @@
 #include "settings/settings_save.h"
 #include "settings/settings_text.h"
 
+bool SettingsFileKnown;
+bool SettingsUnsaved;
+
 namespace {
 
 // GetModuleFileNameW is tried at 256 units, doubling up to the longest path
@@ -272,6 +275,60 @@ SettingsLoad ReadSettingsFile(HANDLE file, RemapSettings& settings)
     return load;
 }
 
+// The folder of an elevated run, open for the run's whole life.
+HANDLE HeldFolder = INVALID_HANDLE_VALUE;
+
+// Opened so: no program can rename, delete or replace the folder while the
+// handle is open (no FILE_SHARE_DELETE); files inside it may still be
+// written and renamed, as the saves do. Read access, so that the sharing
+// counts.
+HANDLE OpenFolderHeld(const wchar_t* folder)
+{
+    return CreateFileW(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
+// The path of the object behind `handle`, as the file system resolved it,
+// newly allocated on the process heap; false when it cannot be had.
+bool GetHandlePath(HANDLE handle, wchar_t** path)
+{
+    const DWORD units = GetFinalPathNameByHandleW(handle, NULL, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (units == 0) {
+        return false;
+    }
+    wchar_t* buffer = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
+    if (buffer == NULL) {
+        return false;
+    }
+    const DWORD written = GetFinalPathNameByHandleW(handle, buffer, units, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (written == 0 || written >= units) {
+        HeapFree(GetProcessHeap(), 0, buffer);
+        return false;
+    }
+    const wchar_t* plain = WithoutFinalPathPrefix(buffer);
+    std::wmemmove(buffer, plain, std::wcslen(plain) + 1);
+    *path = buffer;
+    return true;
+}
+
+// The record for the folder `folder` of `folder_length` units.
+RemapSettings* NewRecord(const wchar_t* folder, size_t folder_length)
+{
+    RemapSettings* settings =
+        static_cast<RemapSettings*>(HeapAlloc(GetProcessHeap(), 0, RemapSettingsSize(folder_length)));
+    if (settings != NULL) {
+        InitRemapSettings(*settings, folder, folder_length);
+    }
+    return settings;
+}
+
+// The list's names are UTF-8; Windows hands them out in UTF-16.
+int ToUtf8(const wchar_t* name, char* out)
+{
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, name, -1, out, static_cast<int>(MAX_NAME_BYTES), NULL, NULL);
+    return bytes > 0 ? bytes - 1 : 0;
+}
+
 }  // namespace
 
 bool GetExecutablePath(wchar_t** path)
@@ -311,7 +368,7 @@ bool GetGuidePath(wchar_t** path)
     return true;
 }
 
-RemapSettings* CreateRemapSettings()
+RemapSettings* CreateRemapSettings(bool hold_folder)
 {
     HANDLE heap = GetProcessHeap();
     wchar_t* executable_path = NULL;
@@ -321,12 +378,46 @@ RemapSettings* CreateRemapSettings()
         return static_cast<RemapSettings*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(RemapSettings) + sizeof(wchar_t)));
     }
     const size_t folder_length = CutToFolder(executable_path);
-    RemapSettings* settings = static_cast<RemapSettings*>(HeapAlloc(heap, 0, RemapSettingsSize(folder_length)));
-    if (settings != NULL) {
-        InitRemapSettings(*settings, executable_path, folder_length);
+    RemapSettings* settings = NULL;
+    wchar_t* held_path = NULL;
+    if (!hold_folder) {
+        settings = NewRecord(executable_path, folder_length);
+    } else if ((HeldFolder = OpenFolderHeld(executable_path)) != INVALID_HANDLE_VALUE &&
+               GetHandlePath(HeldFolder, &held_path)) {
+        // The saves go to the folder held, by the path the file system gave
+        // for it: a junction on the way could be pointed elsewhere later.
+        settings = NewRecord(held_path, std::wcslen(held_path));
+    } else {
+        // A folder that cannot be held gets nothing written by this run.
+        settings = static_cast<RemapSettings*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(RemapSettings) + sizeof(wchar_t)));
+    }
+    if (held_path != NULL) {
+        HeapFree(heap, 0, held_path);
     }
     HeapFree(heap, 0, executable_path);
     return settings;
+}
+
+bool HoldExecutable(HANDLE* file, HANDLE* folder, wchar_t** path)
+{
+    wchar_t* executable_path = NULL;
+    if (!GetExecutablePath(&executable_path)) {
+        return false;
+    }
+    *file = CreateFileW(executable_path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    CutToFolder(executable_path);
+    *folder = OpenFolderHeld(executable_path);
+    HeapFree(GetProcessHeap(), 0, executable_path);
+    if (*file != INVALID_HANDLE_VALUE && *folder != INVALID_HANDLE_VALUE && GetHandlePath(*file, path)) {
+        return true;
+    }
+    if (*file != INVALID_HANDLE_VALUE) {
+        CloseHandle(*file);
+    }
+    if (*folder != INVALID_HANDLE_VALUE) {
+        CloseHandle(*folder);
+    }
+    return false;
 }
 
 bool LoadSettings()
@@ -412,4 +503,49 @@ void SaveExcludeListInBackground()
     const bool start = QueueSaveText(ExcludeFile.queue, excluded_apps.names, excluded_apps.used);
     ReleaseSRWLockExclusive(&ExcludeFile.lock);
     StartSaver(ExcludeFile, start);
+}
+
+int32_t FindExcludedApp(const wchar_t* name)
+{
+    char bytes[MAX_NAME_BYTES];
+    const int length = ToUtf8(name, bytes);
+    return length > 0 ? FindExcluded(excluded_apps, bytes, static_cast<size_t>(length)) : -1;
+}
+
+bool ToggleExcludedApp(const wchar_t* name)
+{
+    char bytes[MAX_NAME_BYTES];
+    const int length = ToUtf8(name, bytes);
+    const int32_t index = length > 0 ? FindExcluded(excluded_apps, bytes, static_cast<size_t>(length)) : -1;
+    if (index >= 0) {
+        RemoveExcluded(excluded_apps, static_cast<uint32_t>(index));
+    } else if (!AddExcluded(excluded_apps, bytes, static_cast<size_t>(length))) {
+        return false;
+    }
+    SaveExcludeListInBackground();
+    return true;
+}
+
+bool RemoveExcludedApp(uint32_t index)
+{
+    if (index >= excluded_apps.count) {
+        return false;
+    }
+    RemoveExcluded(excluded_apps, index);
+    SaveExcludeListInBackground();
+    return true;
+}
+
+uint32_t ExcludedAppCount()
+{
+    return excluded_apps.count;
+}
+
+void ExcludedAppName(uint32_t index, wchar_t* out, int units)
+{
+    size_t length = 0;
+    const char* name = ExcludedName(excluded_apps, index, &length);
+    const int written =
+        name != nullptr ? MultiByteToWideChar(CP_UTF8, 0, name, static_cast<int>(length), out, units - 1) : 0;
+    out[written] = L'\0';
 }

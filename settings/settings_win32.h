@@ -4,15 +4,39 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "settings/remap_settings.h"
+
+// Set by the entry. False when the settings record behind active_settings
+// is a stand-in with no file: switch clicks are then applied but never
+// written.
+extern bool SettingsFileKnown;
+
+// True when the `setting` file had to be written at the start and could not
+// be: the notice line says that nothing can be saved in this folder.
+extern bool SettingsUnsaved;
 
 // A new record, all switches off, file_path = the executable's folder +
 // "\setting". Allocated on the process heap (HeapAlloc); the caller releases
 // it with HeapFree(GetProcessHeap(), 0, record). When the executable's path
 // cannot be found, file_path is empty: the switches work in memory and
 // LoadSettings and SaveSettings leave the disk alone. Null only when the
-// heap cannot spare the record's few bytes.
-RemapSettings* CreateRemapSettings();
+// heap cannot spare the record's few bytes. `hold_folder` (an elevated
+// run): the folder is opened so that no program can rename, delete or
+// replace it for the rest of the run, and file_path is built from the path
+// the file system gives for it, so that the run reads and writes only
+// there; a folder that cannot be held gets an empty file_path.
+RemapSettings* CreateRemapSettings(bool hold_folder);
+
+// For the restart as administrator: opens the executable so that no
+// program can rename, delete or write it, and its folder so that none can
+// rename, delete or replace it (files inside may still be written and
+// renamed), and gives the executable's path as the file system resolved it
+// (no junction left to point elsewhere), newly allocated on the process
+// heap. The caller closes both handles once the elevated copy has started.
+// False, with nothing open, when one of them cannot be had.
+bool HoldExecutable(HANDLE* file, HANDLE* folder, wchar_t** path);
 
 // Reads the `setting` file into *active_settings once. A missing file, an
 // empty one, one of more than SETTINGS_FILE_LIMIT bytes and one whose scan
@@ -74,3 +98,21 @@ bool GetExecutablePath(wchar_t** path);
 // it is not or the path cannot be found. Asks the disk: call it where a wait
 // holds up no keyboard hook.
 bool GetGuidePath(wchar_t** path);
+
+// The list of the applications left alone, by their executables' file
+// names in UTF-16; every change is saved on a worker
+// (SaveExcludeListInBackground). Its index, -1 when not listed, compared
+// as FindExcluded compares.
+int32_t FindExcludedApp(const wchar_t* name);
+
+// Adds `name`, or removes it when listed; false when nothing changed (an
+// empty name, a full list).
+bool ToggleExcludedApp(const wchar_t* name);
+
+// Removes the name at `index`; false when there is none.
+bool RemoveExcludedApp(uint32_t index);
+
+// How many names the list holds, and the one at `index` into `out` (room
+// for `units`, terminator included; empty when there is none).
+uint32_t ExcludedAppCount();
+void ExcludedAppName(uint32_t index, wchar_t* out, int units);

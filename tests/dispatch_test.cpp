@@ -74,6 +74,15 @@ TEST(TrayMenu, ItemsChecksTextsAndTooltip)
         EXPECT_EQ(shown, c.items);
     }
     EXPECT_EQ(std::wstring(TrayMenuText(IDM_PAUSE)), L"一時停止(&P)");
+    // The application the menu names: a Store app by its own process, not its frame's.
+    EXPECT_EQ(std::vector<ApplicationNaming>({DecideNaming(L"ApplicationFrameWindow"), DecideNaming(L"Notepad"),
+                                              DecideNaming(L"Windows.UI.Core.CoreWindow"), DecideNaming(L"Shell_TrayWnd"),
+                                              DecideNaming(L"Shell_SecondaryTrayWnd"), DecideNaming(L"Progman"),
+                                              DecideNaming(L"WorkerW"), DecideNaming(L"NotifyIconOverflowWindow"),
+                                              DecideNaming(L"applicationframewindow"), DecideNaming(L"")}),
+              std::vector<ApplicationNaming>({NameByChildProcess, NameByProcess, NameByProcess, NameNoApplication,
+                                              NameNoApplication, NameNoApplication, NameNoApplication,
+                                              NameNoApplication, NameByProcess, NameByProcess}));
     wchar_t text[40];
     FormatExcludeItem(L"AT&T.exe", text, 40);
     EXPECT_EQ(std::wstring(text), L"「AT&&T.exe」では使わない(&E)") << "the name's & shows as itself";
@@ -230,6 +239,16 @@ TEST(DecideInstance, OneInstanceAcrossVersionsAndIntegrityLevels)
         EXPECT_FALSE(OffersElevatedRestart(false, type)) << "a standard user or UAC off, type " << type;
     }
     EXPECT_FALSE(OffersElevatedRestart(true, 2)) << "elevated already";
+    // The takeover's wait, on a timer: owned, waited so far; then what it does.
+    const struct {
+        bool owned;
+        uint32_t waited_ms;
+        TakeoverAction action;
+    } waits[] = {{true, 0, TakeoverStart}, {false, 0, TakeoverWait}, {false, INSTANCE_WAIT_MS - 1, TakeoverWait},
+                 {false, INSTANCE_WAIT_MS, TakeoverGiveUp}, {true, INSTANCE_WAIT_MS + 1, TakeoverStart}};
+    for (const auto& w : waits) {
+        EXPECT_EQ(DecideTakeover(w.owned, w.waited_ms), w.action) << w.owned << " after " << w.waited_ms << " ms";
+    }
     const wchar_t* const takeover[] = {L"lumbrix.exe", L"/takeover"};
     const wchar_t* const other[] = {L"lumbrix.exe", L"/takeoverx"};
     EXPECT_TRUE(StartsTakingOver(2, takeover));
@@ -251,9 +270,22 @@ TEST(EndSession, TheExitRunsWithinWindowsBudget)
 {
     EXPECT_EQ(DecideEndSession(0), EndSessionNothing) << "another program cancelled the end";
     EXPECT_EQ(DecideEndSession(1), EndSessionExit);
-    const ExitWaits user = ExitWaitsFor(false), session = ExitWaitsFor(true);
-    EXPECT_LE(session.startup_ms + session.settings_ms, 4000u) << "Windows ends a program about 5 s after WM_ENDSESSION";
-    EXPECT_TRUE(user.startup_ms >= session.startup_ms && user.settings_ms >= session.settings_ms);
+    // Deadline, the tray icon removed and waited for, the saves before the startup shortcut's worker.
+    const struct {
+        bool session_ending;
+        uint32_t most_ms;
+        bool remove_tray, saves_first;
+        const char* note;
+    } cases[] = {
+        {true, 4000, false, true, "Windows offers to force the shutdown about 5 s after WM_ENDSESSION"},
+        {false, 17000, true, false, "a user's exit as before: 2 s for the shell, then 15 s for the drive"},
+    };
+    for (const auto& c : cases) {
+        const ExitPlan plan = PlanExit(c.session_ending);
+        EXPECT_TRUE(plan.deadline_ms <= c.most_ms && plan.deadline_ms >= c.most_ms / 2 &&
+                    plan.remove_tray == c.remove_tray && plan.saves_first == c.saves_first) << c.note;
+    }
+    EXPECT_LT(PlanExit(false).deadline_ms, INSTANCE_WAIT_MS) << "a launch waits out a user's exit";
 }
 
 TEST(HookWatch, ARawKeyTheHookNeverSawRearmsOnce)
@@ -377,6 +409,33 @@ TEST(DecideDialogKey, EnterAndEscNeverReachTheDialogManager)
         }
     }
     EXPECT_EQ(DecideDialogKey(0x2E, false, true), DialogKeyRemove) << "Delete on the list of applications";
+
+    // Where the focus goes: the window taken (shown, saved control usable);
+    // Remove disabled while focused; after each tray command, hidden and
+    // shown, ours in front or not, ours in front before the menu or not.
+    const FocusChoice S = FocusStays, F = FocusFirstBox, V = FocusSaved, L = FocusList, A = FocusApplication;
+    EXPECT_EQ(std::vector<FocusChoice>({DecideActivationFocus(false, true), DecideActivationFocus(true, true),
+                                        DecideActivationFocus(true, false)}),
+              std::vector<FocusChoice>({S, V, F})) << "hidden it keeps the focus; shown it returns to the control";
+    EXPECT_EQ(std::vector<FocusChoice>({DecideRemoveFocus(true, false), DecideRemoveFocus(true, true),
+                                        DecideRemoveFocus(false, false)}),
+              std::vector<FocusChoice>({L, S, S})) << "the last name removed: the list takes the focus first";
+    const struct {
+        CommandAction action;
+        FocusChoice hidden, shown, shown_ours_before, elsewhere;
+    } menu[] = {
+        {CommandPause, A, A, S, S}, {CommandToggleBox, A, A, S, S}, {CommandExclude, A, A, S, S},
+        {CommandRestartElevated, A, A, S, S}, {CommandNothing, A, A, S, S}, {CommandShow, S, S, S, S},
+        {CommandDestroy, S, S, S, S},
+    };
+    for (const auto& m : menu) {
+        EXPECT_EQ(std::vector<FocusChoice>({DecideMenuFocus(m.action, true, false, false),
+                                            DecideMenuFocus(m.action, true, true, false),
+                                            DecideMenuFocus(m.action, true, true, true),
+                                            DecideMenuFocus(m.action, false, false, false)}),
+                  std::vector<FocusChoice>({m.hidden, m.shown, m.shown_ours_before, m.elsewhere}))
+            << "tray command " << m.action;
+    }
     EXPECT_EQ(DecideDialogKey(0x2E, false, false), DialogKeyToDialog);
     EXPECT_EQ(DecideDialogKey(0x1B, false, true), DialogKeyHide);
 }

@@ -238,6 +238,18 @@ TEST(SettingsPath, FolderBackslashSettingAndGuideInExactlySizedBuffers)
         FormatGuidePath(guide.get(), path.c_str(), folder_length);
         EXPECT_EQ(std::wstring(guide.get()), c.guide_path);
     }
+    // The path the file system gives for a held folder or file, as the
+    // elevated copy is started by it and saves by it.
+    for (const auto& final_path : std::vector<std::pair<std::wstring, std::wstring>>{
+             {L"\\\\?\\C:\\tools\\lumbrix.exe", L"C:\\tools\\lumbrix.exe"},
+             {L"\\\\?\\C:\\", L"C:\\"},
+             {L"\\\\?\\UNC\\server\\share\\tools", L"\\\\server\\share\\tools"},
+             {L"\\\\?\\Volume{1b3b}\\tools", L"\\\\?\\Volume{1b3b}\\tools"},
+             {L"\\\\?\\C", L"\\\\?\\C"},
+             {L"C:\\tools", L"C:\\tools"}}) {
+        std::wstring path = final_path.first;
+        EXPECT_EQ(std::wstring(WithoutFinalPathPrefix(&path[0])), final_path.second) << final_path.first;
+    }
 }
 
 TEST(SaveQueue, OneSaverAndTheNewestSwitchesWin)
@@ -291,6 +303,10 @@ TEST(ExcludeList, ReadFindChangeAndTheTextWritten)
         {"a.exe\nb.exe\nc.exe\n", "-1", "a.exe\nc.exe\n", "c.exe", 1},
         {"a.exe\nb.exe\n", "-0 -0 -0", "", "b.exe", -1},
         {"a.exe\n", "+B.exe +b.EXE +a.exe -5", "a.exe\nB.exe\n", "b.exe", 1},
+        {std::string("a.exe\0b.exe\nc\0.exe\n", 19), "", "a.exe\nb.exe\nc\n.exe\n", ".exe", 3},
+        {std::string("\xFF\xFE" "a\0.\0e\0x\0e\0\r\0\n\0\xC9\0.\0e\0x\0e\0\0\0" "#\0\x3D\xD8\x00\xDE\n\0 \0z\0", 40), "",
+         "a.exe\n\xC3\x89.exe\nz\n", "\xC3\x89.EXE", 1},
+        {std::string("\xFE\xFF\0a\0\n\xD8\x3D\xDE\x00\0\n\xDC\0\0x\0", 17), "", "a\n\xF0\x9F\x98\x80\n\xEF\xBF\xBDx\n", "a", 0},
     };
     for (const Case& c : cases) {
         ExcludeList list{};
@@ -303,6 +319,7 @@ TEST(ExcludeList, ReadFindChangeAndTheTextWritten)
                 AddExcluded(list, edit.data() + 1, edit.size() - 1);
             }
         }
+        EXPECT_FALSE(AddExcluded(list, "x\0y", 3) || AddExcluded(list, "\0", 1)) << "a NUL is never kept in a name";
         EXPECT_EQ(std::string(list.names, list.used), c.names) << c.text;
         EXPECT_EQ(FindExcluded(list, c.find, std::strlen(c.find)), c.index) << c.text;
     }

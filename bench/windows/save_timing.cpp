@@ -35,7 +35,7 @@ void Report(const char* what, std::vector<double>& ms)
 
 int wmain()
 {
-    RemapSettings* settings = CreateRemapSettings();
+    RemapSettings* settings = CreateRemapSettings(false);
     if (settings == NULL) {
         return 1;
     }

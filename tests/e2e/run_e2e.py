@@ -1108,14 +1108,17 @@ def visible_menus(s):
     return [w for w in s.windows() if w.kind == "top" and w.cls == "#32768" and w.visible]
 
 
-def open_tray_menu(s, hwnd):
-    """Right button up on the tray icon; returns the popup menu's window."""
+def open_tray_menu(s, hwnd, at_pointer=True):
+    """Right button up on the tray icon; returns the popup menu's window.
+    `at_pointer`: Wine tells where the pointer is as its own windows last
+    saw it, which with the settings window hidden may be elsewhere."""
     pointer = (300, 150)
     s.display.move(*pointer)
     s.post(hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONUP)
     menus = wait_for(lambda: visible_menus(s), 10, "the tray menu to open")
     expect(len(menus), 1, "one popup menu")
-    expect((menus[0].left, menus[0].top), pointer, "the tray menu opens at the pointer")
+    if at_pointer:
+        expect((menus[0].left, menus[0].top), pointer, "the tray menu opens at the pointer")
     return menus[0]
 
 
@@ -1234,6 +1237,70 @@ def exclude(s):
         s.send("delete")
         wait_for(lambda: open(path, "rb").read() == b"", 10, "Delete on the list to remove the last name")
     finally:
+        os.remove(path)
+
+
+@case("tray-command-keys")
+def tray_command_keys(s):
+    """After a tray command that does not show the hidden window (the menu
+    needs that window in front), Space, R and Esc reach the application
+    that was in front: none presses a box, the Remove button or closes."""
+    path = os.path.join(s.folder, "exclude")
+    with open(path, "wb") as out:
+        out.write(b"mstsc.exe\n")
+    try:
+        program = s.launch(setting_text(), ["/hide"])
+        hwnd = s.main_window()[0].hwnd
+        os.utime(s.setting_path, ns=(10**9, 10**9))
+        # Clicked: the keys go where the X focus is, which a hidden window never has.
+        for from_bottom, what in ((3.5, "the pause"), (3.5, "the resume"), (8, "the CapsLock switch's item")):
+            click_menu_item(s, open_tray_menu(s, hwnd, at_pointer=False), from_bottom)
+            wait_for(lambda: not visible_menus(s), 10, "a click to choose " + what)
+            wait_for(lambda: (lambda f: f is not None and f.hwnd == s.probe.hwnd)(s.probe.foreground()), 10,
+                     "the application in front before the menu to be in front again after " + what)
+            v = s.keys("space r escape")
+            expect((v.chars(), "down 27" in v.app()), (" r\x1b", True),
+                   "after %s the keys reach the application" % what, v)
+        expect((s.read_setting(), is_visible(s), program.poll(), open(path, "rb").read()),
+               (setting_text(caps=1), 0, None, b"mstsc.exe\n"),
+               "only the menu's switch changed; the window stays hidden, the list as it was")
+    finally:
+        os.remove(path)
+
+
+@case("left-alone-at-start")
+def left_alone_at_start(s):
+    """An application left alone already in front when the program starts
+    never has the switches applied: a lit CapsLock stays lit until the
+    application leaves the list, through the menu's item that names it."""
+    path = os.path.join(s.folder, "exclude")
+    with open(path, "wb") as out:
+        out.write(b"key_probe.exe\n")
+    s.write_setting(setting_text(caps=1))
+    s.start_probe()
+    s.focus_probe()
+
+    def own_caps(r):
+        return isinstance(r, Hook) and r.vk == VK_CAPITAL and r.extra == 0 and is_injected(r)
+
+    mark = s.mark()
+    s.inject((VK_CAPITAL, 1), (VK_CAPITAL, 0))
+    s.wait_record(mark, lambda r: isinstance(r, Hook) and r.vk == VK_CAPITAL and r.extra == PROBE_TAG
+                  and not is_down(r), 10, "the probe's CapsLock")
+    s.display.set_caps_lock(True)
+    try:
+        mark = s.mark()
+        s.start_program(["/hide"])
+        wait_for(lambda: s.main_windows(), 20, "the program's window")
+        menu = open_tray_menu(s, s.main_window()[0].hwnd, at_pointer=False)
+        expect([r for r in s.probe.since(mark) if own_caps(r)], [],
+               "the lit CapsLock is left alone while the application left alone is in front")
+        click_menu_item(s, menu, 2.5)
+        wait_for(lambda: open(path, "rb").read() == b"", 10, "the menu's item naming the probe to take it off the list")
+        s.wait_record(mark, lambda r: own_caps(r) and not is_down(r), 10,
+                      "the lock switched off once the probe is off the list")
+    finally:
+        s.display.set_caps_lock(False)
         os.remove(path)
 
 
@@ -1414,7 +1481,12 @@ def hide_and_second_launch(s):
     v = s.keys("j")
     expect(v.chain(), replaced(74, 72), "the hook runs while the window is hidden", v)
 
-    for args in ([], ["/hide"]):
+    # The startup shortcut's /hide at logon finds the copy started before it.
+    second = s.start_program(["/hide"])
+    expect(wait_exit(second, "a second launch with /hide"), 0, "exit code of a second launch with /hide")
+    time.sleep(1)
+    expect((is_visible(s), len(s.main_windows())), (0, 1), "a second launch with /hide leaves the window hidden")
+    for args in ([], []):
         second = s.start_program(args)
         expect(wait_exit(second, "a second launch %r" % args), 0, "exit code of a second launch %r" % args)
         wait_for(lambda: is_visible(s), 10, "a second launch to show the first instance's window")

@@ -152,7 +152,7 @@ bool LoadWrote;
 // Start-up as the entry does it: the record, then the load.
 RemapSettings* StartUp()
 {
-    RemapSettings* settings = CreateRemapSettings();
+    RemapSettings* settings = CreateRemapSettings(false);
     active_settings = settings;
     LoadWrote = LoadSettings();
     return settings;
@@ -214,7 +214,7 @@ void CheckPaths()
           Narrow(ModulePath()));
     HeapFree(GetProcessHeap(), 0, path);
 
-    RemapSettings* settings = CreateRemapSettings();
+    RemapSettings* settings = CreateRemapSettings(false);
     Check(settings != NULL && Flags(*settings) == "0000" && SettingPath() == settings->file_path,
           "record is all off with the folder's setting path", settings != NULL ? Narrow(settings->file_path) : "");
     HeapFree(GetProcessHeap(), 0, settings);
@@ -427,7 +427,7 @@ void CheckPlacedExecutable()
 void CheckFullDisk()
 {
     const std::string before = ReadBytes(SettingPath());
-    RemapSettings* settings = CreateRemapSettings();
+    RemapSettings* settings = CreateRemapSettings(false);
     SetFlags(*settings, "0110");
     SaveSettings(*settings);
     Check(before == Canonical("1001") && ReadBytes(SettingPath()) == before,
