@@ -5,6 +5,8 @@
 //   store            the `setting` file cases, in the program's folder
 //   path             the paths and the file for an executable placed deep or
 //                    in a drive root
+//   (store also checks the hold on the executable and its folder that the
+//   restart as administrator takes)
 //   full-disk        a save whose temporary file cannot be written whole
 //   shortcut-create  the startup shortcut is made and found
 //   shortcut-delete  it is deleted and no longer found
@@ -234,6 +236,51 @@ void CheckPaths()
         Check(std::wstring(FindFileName(sample)) == PathFindFileNameW(sample), "file name matches PathFindFileNameW",
               Narrow(sample));
     }
+}
+
+// The restart as administrator holds the executable and its folder: no
+// program can rename or write the one, nor rename the other, while a save
+// inside the folder still renames its temporary file over the file. Last
+// of its mode: the elevated record keeps its folder held for the run.
+void CheckHold()
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    wchar_t* held = NULL;
+    const bool holds = HoldExecutable(&file, &folder, &held);
+    Check(holds && lstrcmpiW(held, ModulePath().c_str()) == 0, "held executable named by its resolved path",
+          holds ? Narrow(held) : "");
+    const std::wstring here = Folder();
+    const std::wstring moved = here + L"-moved";
+    const BOOL folder_moved = MoveFileW(here.c_str(), moved.c_str());
+    const DWORD folder_error = GetLastError();
+    Check(!folder_moved && folder_error == ERROR_SHARING_VIOLATION, "held folder cannot be renamed",
+          std::to_string(folder_error));
+    const BOOL file_moved = MoveFileW(ModulePath().c_str(), (ModulePath() + L".old").c_str());
+    const DWORD file_error = GetLastError();
+    Check(!file_moved && file_error == ERROR_SHARING_VIOLATION, "held executable cannot be renamed",
+          std::to_string(file_error));
+    HANDLE writer = CreateFileW(ModulePath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                NULL, OPEN_EXISTING, 0, NULL);
+    Check(writer == INVALID_HANDLE_VALUE, "held executable cannot be opened for writing");
+    WriteBytes(TemporaryPath(), "x");
+    WriteBytes(SettingPath(), "y");
+    Check(MoveFileExW(TemporaryPath().c_str(), SettingPath().c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE,
+          "a save's rename inside the held folder");
+    if (holds) {
+        CloseHandle(file);
+        CloseHandle(folder);
+        HeapFree(GetProcessHeap(), 0, held);
+    }
+    Clear();
+    RemapSettings* settings = CreateRemapSettings(true);
+    const BOOL still_moved = MoveFileW(here.c_str(), moved.c_str());
+    const DWORD still_error = GetLastError();
+    Check(settings != NULL && lstrcmpiW(settings->file_path, SettingPath().c_str()) == 0 && !still_moved &&
+              still_error == ERROR_SHARING_VIOLATION,
+          "an elevated run's record names the folder it holds for the run",
+          settings != NULL ? Narrow(settings->file_path) + ", " + std::to_string(still_error) : "");
+    HeapFree(GetProcessHeap(), 0, settings);
 }
 
 // Another process opens `path` without sharing and keeps it open until the
@@ -480,6 +527,7 @@ int wmain(int argc, wchar_t** argv)
         RunSizeCases();
         RunSaveCases();
         Clear();
+        CheckHold();
     } else if (mode == L"path") {
         CheckPlacedExecutable();
     } else if (mode == L"full-disk") {
