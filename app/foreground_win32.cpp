@@ -77,6 +77,10 @@ void WatchApplications(HWND window)
 
 void NoteForeground(HWND front)
 {
+    // Not before the engine has started.
+    if (ReportWindow == NULL) {
+        return;
+    }
     wchar_t class_name[40] = L"";
     GetClassNameW(front, class_name, ARRAYSIZE(class_name));
     const ApplicationNaming naming = DecideNaming(class_name);

@@ -15,7 +15,7 @@ void WatchApplications(HWND window);
 
 // The engine's ForegroundReport: names the application of `front`, tells
 // the engine whether it is left alone (EngineLeaveAlone) and posts
-// WM_FOREGROUND_CHANGED.
+// WM_FOREGROUND_CHANGED. Nothing before WatchApplications.
 void NoteForeground(HWND front);
 
 // Judges the application in front anew, after the list changed.

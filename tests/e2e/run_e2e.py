@@ -1213,7 +1213,7 @@ def exclude(s):
     """Keys pass untouched while an application on the hand-written list is in
     front; the tray menu takes it off the list, which is written then."""
     path = os.path.join(s.folder, "exclude")
-    text = b"\xef\xbb\xbf# left alone\r\nmstsc.exe\r\n\r\n  KEY_PROBE.EXE\r\n"
+    text = b"\xef\xbb\xbf# left alone\r\nmstsc.exe\r\n\r\n  KEY_PROBE.EXE\r\nnotepad.exe\r\n"
     with open(path, "wb") as out:
         out.write(text)
     try:
@@ -1226,7 +1226,7 @@ def exclude(s):
                              "%dx%d+%d+%d" % (menu.right - menu.left, menu.bottom - menu.top, menu.left, menu.top))
         expect(open(path, "rb").read(), text, "the hand-written list is left as it is until it changes")
         s.send("e")
-        wait_for(lambda: open(path, "rb").read() == b"mstsc.exe\n", 10, "E to take the probe off the list")
+        wait_for(lambda: open(path, "rb").read() == b"mstsc.exe\nnotepad.exe\n", 10, "E to take the probe off the list")
         s.focus_probe()
         v = s.keys("lalt+ c lalt-")
         expect_true("char 3" in v.app(), "off the list: Alt is Ctrl again", v)
@@ -1235,7 +1235,14 @@ def exclude(s):
         s.send("tab tab tab tab tab")
         expect_focus(s, "ListBox", "the list of applications after the startup box")
         s.send("delete")
-        wait_for(lambda: open(path, "rb").read() == b"", 10, "Delete on the list to remove the last name")
+        wait_for(lambda: open(path, "rb").read() == b"notepad.exe\n", 10, "Delete on the list to remove a name")
+        s.send("tab")
+        expect_focus(s, 9, "the Remove button after the list")
+        s.send("space")
+        wait_for(lambda: open(path, "rb").read() == b"", 10, "the Remove button to remove the last name")
+        expect_focus(s, "ListBox", "the list, before the Remove button is disabled")
+        s.send("tab")
+        expect_focus(s, 5, "the keyboard still moves the focus")
     finally:
         os.remove(path)
 
@@ -1333,6 +1340,8 @@ def keyboard(s):
     expect((s.read_setting(), os.stat(s.setting_path).st_mtime_ns), (setting_text(caps=1), 10**9),
            "Esc leaves the setting file alone")
     check_box_states(s, {0: 0, 1: 1, 2: 0, 3: 0, 4: 0})
+    s.post(s.main_window()[0].hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP)
+    expect_focus(s, 2, "shown again, the window returns to the box that had the focus")
 
 
 def release_then_type_c(s, mark, key="caps", modifier=VK_LCONTROL):
