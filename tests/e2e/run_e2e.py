@@ -1483,6 +1483,30 @@ def two_launches(s):
     expect(v.chain(), replaced(74, 72), "one engine: each key replaced exactly once", v)
 
 
+@case("takeover")
+def takeover(s):
+    """The restart as administrator's new instance (/takeover) ends the
+    running one and starts its engine once the old hook is gone, answering
+    its window's messages while it waits: each key is replaced exactly once."""
+    first = s.launch(setting_text(dvorak=1))
+    second = s.start_program(["/takeover"])
+    expect(wait_exit(first, "the takeover"), 0, "the old instance's exit code")
+    wait_for(lambda: len(s.main_windows()) == 1, 20, "the new instance's window")
+    expect((second.poll(), is_visible(s)), (None, 0), "the new instance runs, hidden")
+    s.focus_probe()
+    views = []
+
+    def typed_h():
+        # The new hook lies in front of the probe's: the probe sees what it passes.
+        mark = s.mark()
+        s.send("j")
+        views.append(s.settle(mark, repeats=True))
+        return views[-1].chars() == "h"
+    wait_for(typed_h, 10, "the new instance's engine to start", interval=0.1)
+    expect(views[-1].injected(), ["inj down 72 pass", "inj up 72 pass"], "one engine: J replaced exactly once",
+           views[-1])
+
+
 @case("hide-and-second-launch")
 def hide_and_second_launch(s):
     first = s.launch(setting_text(dvorak=1), ["/hide"])
