@@ -1213,7 +1213,8 @@ def exclude(s):
     """Keys pass untouched while an application on the hand-written list is in
     front; the tray menu takes it off the list, which is written then."""
     path = os.path.join(s.folder, "exclude")
-    text = b"\xef\xbb\xbf# left alone\r\nmstsc.exe\r\n\r\n  KEY_PROBE.EXE\r\nnotepad.exe\r\n"
+    # A NUL ends a name: kept in one, it would cut the next save short.
+    text = b"\xef\xbb\xbf# left alone\r\nmstsc.exe\r\n\r\n  KEY_PROBE.EXE\r\nnotepad.exe\x00\r\n"
     with open(path, "wb") as out:
         out.write(text)
     try:
@@ -1282,7 +1283,7 @@ def left_alone_at_start(s):
     application leaves the list, through the menu's item that names it."""
     path = os.path.join(s.folder, "exclude")
     with open(path, "wb") as out:
-        out.write(b"key_probe.exe\n")
+        out.write("\ufeffkey_probe.exe\r\n".encode("utf-16-le"))  # Notepad's "Unicode"
     s.write_setting(setting_text(caps=1))
     s.start_probe()
     s.focus_probe()
