@@ -407,6 +407,7 @@ void InjectTagged(WORD vk, bool down)
 //   post HWND MSG WPARAM LPARAM   PostMessageW (numbers in hex)
 //   focus                     bring the probe's window to the foreground
 //   foreground                describe the foreground window
+//   cursor                    where Windows has the pointer: "X Y"
 //   focus-of HWND             describe the keyboard focus of that window's thread
 //   hitbox HWND CODE L T R B  where in that screen rectangle the window's
 //                             WM_NCHITTEST answers CODE
@@ -459,6 +460,10 @@ void RunCommand(char* command, FILE* out)
         if (foreground) {
             DescribeWindow(out, "foreground", foreground);
         }
+    } else if (strcmp(verb, "cursor") == 0) {
+        POINT cursor = {0, 0};
+        GetCursorPos(&cursor);
+        fprintf(out, "%ld %ld\n", static_cast<long>(cursor.x), static_cast<long>(cursor.y));
     } else if (strcmp(verb, "focus-of") == 0) {
         GUITHREADINFO info = {};
         info.cbSize = sizeof info;

@@ -1114,6 +1114,9 @@ def open_tray_menu(s, hwnd, at_pointer=True):
     saw it, which with the settings window hidden may be elsewhere."""
     pointer = (300, 150)
     s.display.move(*pointer)
+    if at_pointer:
+        # Wine learns of the move when the window under the pointer reads it.
+        wait_for(lambda: s.probe.command("cursor") == ["%d %d" % pointer], 10, "Wine to see the pointer moved")
     s.post(hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONUP)
     menus = wait_for(lambda: visible_menus(s), 10, "the tray menu to open")
     expect(len(menus), 1, "one popup menu")
