@@ -95,9 +95,9 @@ const wchar_t* TrayMenuText(uint32_t id)
     case IDM_RESTART_ELEVATED:
         return L"管理者として再起動(&A)";
     case IDM_SETTINGS:
-        return L"設定ウィンドウを開く";
+        return L"設定ウィンドウを開く(&O)";
     case IDM_EXIT:
-        return L"終了";
+        return L"終了(&X)";
     default:
         return nullptr;
     }
@@ -124,9 +124,14 @@ uint32_t Units(const wchar_t* text)
 
 void FormatExcludeItem(const wchar_t* name, wchar_t* out, uint32_t units)
 {
-    const wchar_t* const tail = L"」では Lumbrix を使わない(&E)";
+    // One text with the name's place in it, as the menu shows it.
+    const wchar_t* const item = L"「%s」では Lumbrix を使わない(&E)";
+    const wchar_t* const tail = std::wcsstr(item, L"%s") + 2;
     uint32_t at = 0;
-    Append(out, units, &at, L"「");
+    for (const wchar_t* head = item; head + 2 != tail; ++head) {
+        const wchar_t unit[2] = {*head, L'\0'};
+        Append(out, units, &at, unit);
+    }
     for (; *name != L'\0'; ++name) {
         const wchar_t unit[3] = {*name, *name == L'&' ? L'&' : L'\0', L'\0'};
         if (at + Units(unit) + Units(tail) + 1 > units) {
