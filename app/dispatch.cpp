@@ -85,7 +85,8 @@ const wchar_t* TrayMenuText(uint32_t id)
     case IDM_OPTION_FIRST + IDC_CAPSLOCK_TO_CTRL:
         return L"CapsLockキーをCtrlキーに置き換える(&C)";
     case IDM_OPTION_FIRST + IDC_SEND_LANG:
-        return L"Altキーを単体で押してIMEを切り替え(左Alt\u2192IMEオフ\u3001右Alt\u2192IMEオン)(&I)";
+        // Shorter than the box's label: a menu item reads best without nested parentheses.
+        return L"左 Alt で IME オフ\u3001右 Alt で IME オン(&I)";
     case IDM_OPTION_FIRST + IDC_USE_DVORAK:
         return L"Dvorak配列を利用(&D)";
     case IDM_OPTION_FIRST + IDC_SWAP_ALT_CTRL:
@@ -95,9 +96,9 @@ const wchar_t* TrayMenuText(uint32_t id)
     case IDM_RESTART_ELEVATED:
         return L"管理者として再起動(&A)";
     case IDM_SETTINGS:
-        return L"設定";
+        return L"設定ウィンドウを開く(&O)";
     case IDM_EXIT:
-        return L"終了";
+        return L"終了(&X)";
     default:
         return nullptr;
     }
@@ -124,9 +125,14 @@ uint32_t Units(const wchar_t* text)
 
 void FormatExcludeItem(const wchar_t* name, wchar_t* out, uint32_t units)
 {
-    const wchar_t* const tail = L"」では使わない(&E)";
+    // One text with the name's place in it, as the menu shows it.
+    const wchar_t* const item = L"「%s」では Lumbrix を使わない(&E)";
+    const wchar_t* const tail = std::wcsstr(item, L"%s") + 2;
     uint32_t at = 0;
-    Append(out, units, &at, L"「");
+    for (const wchar_t* head = item; head + 2 != tail; ++head) {
+        const wchar_t unit[2] = {*head, L'\0'};
+        Append(out, units, &at, unit);
+    }
     for (; *name != L'\0'; ++name) {
         const wchar_t unit[3] = {*name, *name == L'&' ? L'&' : L'\0', L'\0'};
         if (at + Units(unit) + Units(tail) + 1 > units) {
@@ -155,20 +161,37 @@ void FormatTrayTip(const wchar_t* title, const TrayStatus& status, wchar_t* out)
             n /= 10;
         } while (n > 0);
         uint32_t at = 0;
-        Append(rearms, 64, &at, L"\nキー入力の監視を ");
+        Append(rearms, 64, &at, L"\nキーの受け取りを ");
         Append(rearms, 64, &at, digits + first);
-        Append(rearms, 64, &at, L" 回やり直しました。");
+        Append(rearms, 64, &at, L" 回再開しました。");
     }
     uint32_t at = 0;
     Append(out, TRAY_TIP_UNITS, &at, title);
     if (status.paused) {
         Append(out, TRAY_TIP_UNITS, &at, L"\n一時停止中です。");
+    } else {
+        // In the window's order, in the fewest words that still tell them apart.
+        const RemapSettings& settings = *status.settings;
+        const int32_t on[] = {settings.capslock_to_ctrl, settings.send_lang, settings.use_dvorak,
+                              settings.swap_alt_for_ctrl};
+        const wchar_t* const names[] = {L"CapsLock\u2192Ctrl", L"Alt で IME 切り替え", L"Dvorak", L"Alt\u21d4Ctrl"};
+        const wchar_t* lead = L"\nオン: ";
+        for (uint32_t i = 0; i < 4; ++i) {
+            if (on[i] != 0) {
+                Append(out, TRAY_TIP_UNITS, &at, lead);
+                Append(out, TRAY_TIP_UNITS, &at, names[i]);
+                lead = L"\u3001";
+            }
+        }
+        if (lead[0] == L'\n') {
+            Append(out, TRAY_TIP_UNITS, &at, L"\nすべての機能がオフです。");
+        }
     }
     if (status.elevated_front) {
-        Append(out, TRAY_TIP_UNITS, &at, L"\n管理者のウィンドウでは働きません。");
+        Append(out, TRAY_TIP_UNITS, &at, L"\n管理者として実行中のアプリには働きません。");
     }
     if (status.left_alone != nullptr) {
-        const wchar_t* const tail = L"」では使っていません。";
+        const wchar_t* const tail = L"」が前面にあるため止めています。";
         Append(out, TRAY_TIP_UNITS, &at, L"\n「");
         Append(out, TRAY_TIP_UNITS, &at, status.left_alone, Units(tail) + Units(rearms));
         Append(out, TRAY_TIP_UNITS, &at, tail);

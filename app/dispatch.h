@@ -159,13 +159,14 @@ uint32_t LayOutTrayMenu(const TrayMenuState& state, TrayMenuItem* items);
 // application's item, which FormatExcludeItem writes.
 const wchar_t* TrayMenuText(uint32_t id);
 
-// "「<name>」では使わない(&E)" into `out` (room for `units`, terminator
+// "「<name>」では Lumbrix を使わない(&E)" into `out` (room for `units`, terminator
 // included), a '&' of the name doubled so that it shows as itself; a name
 // too long is cut.
 void FormatExcludeItem(const wchar_t* name, wchar_t* out, uint32_t units);
 
 // What the tray icon and its tooltip tell.
 struct TrayStatus {
+    const RemapSettings* settings;  // the switches
     bool paused;
     bool elevated_front;      // a window above our integrity level is in front
     const wchar_t* left_alone; // the application in front left alone, or null
@@ -181,9 +182,10 @@ TrayIconKind DecideTrayIcon(const TrayStatus& status);
 const uint32_t TRAY_TIP_UNITS = 128;
 
 // The tooltip into `out` (TRAY_TIP_UNITS): `title` on the first line, then
-// one line for each state that applies: paused, an administrator window in
-// front, the application in front left alone (its name cut so that the
-// line fits), the re-arms once there were any.
+// the pause or else the switches that are on (or that all are off), then
+// one line for each state that applies: an administrator window in front,
+// the application in front left alone (its name cut so that the line
+// fits), the re-arms once there were any.
 void FormatTrayTip(const wchar_t* title, const TrayStatus& status, wchar_t* out);
 
 // A WM_TRAYICON callback in the version-0 form: wParam the icon id, lParam

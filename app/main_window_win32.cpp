@@ -24,13 +24,15 @@ HFONT UiFont;
 // The control that had the focus when the window was last left.
 HWND SavedFocus;
 
-void SetOption(UINT id, int32_t value)
+void SetOption(HWND window, UINT id, int32_t value)
 {
     *OptionSwitch(*active_settings, id) = value;
     RemapSettings& applied = ApplyOptionsInForce(*active_settings);
     if (SettingsFileKnown) {
         SaveSettingsInBackground(applied);
     }
+    // The tooltip names the switches that are on.
+    ShowTrayState(window);
 }
 
 void OnCreate(HWND window)
@@ -89,10 +91,10 @@ CommandAction OnCommand(HWND window, WPARAM wParam, const wchar_t* application)
     const CommandAction action = DecideCommand(id, check);
     switch (action) {
     case CommandOptionOn:
-        SetOption(id, 1);
+        SetOption(window, id, 1);
         break;
     case CommandOptionOff:
-        SetOption(id, 0);
+        SetOption(window, id, 0);
         break;
     case CommandCreateShortcut:
         WishStartupShortcut(true);

@@ -72,7 +72,7 @@ NOTIFYICONDATAW TrayIconData(HWND window)
 // The icon and the tooltip of the state now.
 void SetTrayState(NOTIFYICONDATAW& data)
 {
-    const TrayStatus status = {EnginePaused(), ForegroundElevated(),
+    const TrayStatus status = {active_settings, EnginePaused(), ForegroundElevated(),
                                RemapHold.left_alone ? ForegroundApplicationName() : nullptr, EngineRearmCount()};
     data.uFlags |= NIF_ICON | NIF_TIP;
     data.hIcon = SmallIcon(DecideTrayIcon(status));
@@ -109,8 +109,8 @@ DWORD WINAPI TrayThreadProc(void*)
             data.dwInfoFlags = NIIF_INFO;
             lstrcpynW(data.szInfoTitle, L"Lumbrix は通知領域で動いています", ARRAYSIZE(data.szInfoTitle));
             lstrcpynW(data.szInfo,
-                      L"ウィンドウを閉じても Lumbrix は動き続けます。アイコンをクリックすると設定が開き、"
-                      L"右クリックのメニューの「終了」で終了します。",
+                      L"ウィンドウを閉じても Lumbrix は動き続けます。アイコンをクリックすると設定ウィンドウが開きます。"
+                      L"終了するには、アイコンを右クリックして［終了］を選びます。",
                       ARRAYSIZE(data.szInfo));
         }
         if (add) {

@@ -14,6 +14,7 @@ add_custom_command(OUTPUT ${GUIDE_HTML}
     COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/scripts/guide_html.py ${GUIDE_SOURCE} ${GUIDE_HTML}
         ${PROJECT_VERSION}
     DEPENDS ${GUIDE_SOURCE} ${PROJECT_SOURCE_DIR}/docs/ja/settings-window.png
+        ${PROJECT_SOURCE_DIR}/docs/ja/tray-menu.png
         ${PROJECT_SOURCE_DIR}/scripts/guide_html.py
     VERBATIM)
 add_custom_target(guide ALL DEPENDS ${GUIDE_HTML})

@@ -83,12 +83,14 @@ for dll in ("ws2_32", "wsock32", "mswsock", "wininet", "winhttp", "urlmon", "dns
             "netapi32", "webio"):
     if dll + ".dll" in imports or dll.encode() in exe.lower() or dll.encode("utf-16-le") in exe.lower():
         failures.append("the exe imports or names the network DLL " + dll)
-# The exe's UTF-16 texts, at either byte alignment.
+# The exe's UTF-16 texts, at either byte alignment: each run of text units
+# that ends at a terminator, whatever precedes it (a literal may follow a
+# switch's jump table rather than another literal's terminator).
 text = "[\u0020-\u007e\u2190-\u21ff\u3000-\u30ff\u4e00-\u9fff\uff01-\uff5e]"
 texts = set()
 for offset in (0, 1):
     units = exe[offset:len(exe) - (len(exe) - offset) % 2].decode("utf-16-le", "replace")
-    texts.update(re.findall("(?<=\x00)" + text + "+(?=\x00)", units))
+    texts.update(re.findall("(?<!" + text + ")" + text + "+(?=\x00)", units))
 copyright = next(line.strip() for line in open(license_path, encoding="utf-8") if line.startswith("Copyright"))
 if copyright not in texts:
     failures.append("the version resource lacks the licence's line " + repr(copyright))

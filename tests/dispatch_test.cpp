@@ -42,10 +42,24 @@ TEST(DecideCommand, StartupBoxExitAndMenuItems)
     }
 }
 
+namespace {
+
+// Switches "csld" as the record holds them.
+RemapSettings Switches(const char* on)
+{
+    RemapSettings settings{};
+    for (; *on != '\0'; ++on) {
+        *OptionSwitch(settings, *on == 'c' ? IDC_CAPSLOCK_TO_CTRL : *on == 's' ? IDC_SWAP_ALT_CTRL
+                                : *on == 'l' ? IDC_SEND_LANG : IDC_USE_DVORAK) = 1;
+    }
+    return settings;
+}
+
+}  // namespace
+
 TEST(TrayMenu, ItemsChecksTextsAndTooltip)
 {
-    // Switches "csld" as the record holds them, paused, an application, listed;
-    // then the items, "-" a separator, "*" checked.
+    // Switches, paused, an application, listed; then the items, "-" a separator, "*" checked.
     struct Case {
         const char* switches;
         bool paused, application, listed, restart;
@@ -58,11 +72,7 @@ TEST(TrayMenu, ItemsChecksTextsAndTooltip)
         {"", false, false, false, true, "121 122 123 120 - 110 112 - 100 101"},
     };
     for (const Case& c : cases) {
-        RemapSettings settings{};
-        for (const char* on = c.switches; *on != '\0'; ++on) {
-            *OptionSwitch(settings, *on == 'c' ? IDC_CAPSLOCK_TO_CTRL : *on == 's' ? IDC_SWAP_ALT_CTRL
-                                    : *on == 'l' ? IDC_SEND_LANG : IDC_USE_DVORAK) = 1;
-        }
+        const RemapSettings settings = Switches(c.switches);
         TrayMenuItem items[TRAY_MENU_MAX_ITEMS];
         const uint32_t count = LayOutTrayMenu({&settings, c.paused, c.application, c.listed, c.restart}, items);
         std::string shown;
@@ -83,31 +93,37 @@ TEST(TrayMenu, ItemsChecksTextsAndTooltip)
               std::vector<ApplicationNaming>({NameByChildProcess, NameByProcess, NameByProcess, NameNoApplication,
                                               NameNoApplication, NameNoApplication, NameNoApplication,
                                               NameNoApplication, NameByProcess, NameByProcess}));
-    wchar_t text[40];
-    FormatExcludeItem(L"AT&T.exe", text, 40);
-    EXPECT_EQ(std::wstring(text), L"「AT&&T.exe」では使わない(&E)") << "the name's & shows as itself";
-    FormatExcludeItem(L"a-very-long-name.exe", text, 24);
-    EXPECT_EQ(std::wstring(text), L"「a-very-long」では使わない(&E)") << "a long name is cut, the item whole";
+    wchar_t text[48];
+    FormatExcludeItem(L"AT&T.exe", text, 48);
+    EXPECT_EQ(std::wstring(text), L"「AT&&T.exe」では Lumbrix を使わない(&E)") << "the name's & shows as itself";
+    FormatExcludeItem(L"a-very-long-name.exe", text, 34);
+    EXPECT_EQ(std::wstring(text), L"「a-very-long」では Lumbrix を使わない(&E)") << "a long name is cut, the item whole";
 
     struct TipCase {
+        const char* switches;
         TrayStatus status;
         const wchar_t* tip;
         TrayIconKind icon;
     };
     const std::wstring long_name(200, L'x');
+    const std::wstring all_on = L"\nオン: CapsLock\u2192Ctrl\u3001Alt で IME 切り替え\u3001Dvorak\u3001Alt\u21d4Ctrl";
     const TipCase tips[] = {
-        {{false, false, nullptr, 0}, L"Lumbrix 0.5", TrayIconRunning},
-        {{true, true, L"mstsc.exe", 12}, L"Lumbrix 0.5\n一時停止中です。\n管理者のウィンドウでは働きません。\n「mstsc.exe」では使っていません。\nキー入力の監視を 12 回やり直しました。", TrayIconPaused},
-        {{false, true, nullptr, 0}, L"Lumbrix 0.5\n管理者のウィンドウでは働きません。", TrayIconElevated},
-        {{false, false, long_name.c_str(), 4294967295u}, nullptr, TrayIconRunning},
+        {"", {nullptr, false, false, nullptr, 0}, L"Lumbrix 0.6\nすべての機能がオフです。", TrayIconRunning},
+        {"ld", {nullptr, false, false, nullptr, 0}, L"Lumbrix 0.6\nオン: Alt で IME 切り替え\u3001Dvorak", TrayIconRunning},
+        {"csld", {nullptr, true, true, L"mstsc.exe", 12}, L"Lumbrix 0.6\n一時停止中です。\n管理者として実行中のアプリには働きません。\n「mstsc.exe」が前面にあるため止めています。\nキーの受け取りを 12 回再開しました。", TrayIconPaused},
+        {"c", {nullptr, false, true, nullptr, 0}, L"Lumbrix 0.6\nオン: CapsLock\u2192Ctrl\n管理者として実行中のアプリには働きません。", TrayIconElevated},
+        {"csld", {nullptr, false, false, long_name.c_str(), 4294967295u}, nullptr, TrayIconRunning},
     };
     for (const TipCase& c : tips) {
+        const RemapSettings settings = Switches(c.switches);
+        TrayStatus status = c.status;
+        status.settings = &settings;
         wchar_t tip[TRAY_TIP_UNITS];
-        FormatTrayTip(L"Lumbrix 0.5", c.status, tip);
-        const std::wstring expected = c.tip != nullptr ? c.tip
-            : L"Lumbrix 0.5\n「" + long_name.substr(0, 127 - 13 - 11 - 30) + L"」では使っていません。\nキー入力の監視を 4294967295 回やり直しました。";
-        EXPECT_EQ(std::wstring(tip), expected) << "a name too long is cut so that every line fits";
-        EXPECT_EQ(DecideTrayIcon(c.status), c.icon);
+        FormatTrayTip(L"Lumbrix 0.6", status, tip);
+        const std::wstring cut_name = L"Lumbrix 0.6" + all_on + L"\n「" + long_name.substr(0, 127 - 11 - all_on.size() - 2 - 16 - 29) +
+                                      L"」が前面にあるため止めています。\nキーの受け取りを 4294967295 回再開しました。";
+        EXPECT_EQ(std::wstring(tip), c.tip != nullptr ? c.tip : cut_name) << "a name too long is cut so that every line fits";
+        EXPECT_EQ(DecideTrayIcon(status), c.icon);
     }
 }
 

@@ -1657,6 +1657,11 @@ def display_scale(s):
         s.launch(setting_text(caps=1, dvorak=1), in_front=True)
         check_window_layout(s, dpi)
         s.screenshot("settings-window-%d.png" % dpi)
+        menu = open_tray_menu(s, s.main_window()[0].hwnd)
+        s.display.screenshot(os.path.join(s.out, "tray-menu-%d.png" % dpi),
+                             "%dx%d+%d+%d" % (menu.right - menu.left, menu.bottom - menu.top, menu.left, menu.top))
+        s.send("escape")
+        wait_for(lambda: not visible_menus(s), 10, "Esc to close the tray menu")
         s.end_case()
     s.wine.set_dpi(96)
 
