@@ -88,7 +88,7 @@ void PendingTapMouse(benchmark::State& state, uintptr_t message)
     Judge(WM_SYSKEYDOWN, VK_LMENU);
     for (auto _ : state) {
         ++mouse_calls;
-        benchmark::DoNotOptimize(AltTapMouseEvent({message, 0, 0, 0, false}));
+        benchmark::DoNotOptimize(RemapMouseEvent({message, 0, 0, 0, false}));
     }
 }
 
@@ -147,7 +147,7 @@ uint32_t TickCount()
     return 0;
 }
 
-uintptr_t StartHoldTimer()
+uintptr_t StartHoldTimer(unsigned)
 {
     return 1;
 }

@@ -11,8 +11,6 @@
 #include "remap/remap_options.h"
 #include "settings/exclude_list.h"
 
-#include <initializer_list>
-
 HHOOK KeyboardHookHandle;
 uint32_t KeyboardHookTime;
 
@@ -155,7 +153,7 @@ LRESULT CALLBACK MouseHookProc(int nCode, WPARAM wParam, LPARAM lParam)
         event.extra = mouse->dwExtraInfo;
         event.mouse_data = mouse->mouseData;
         event.late = now - HookWaitBegan(MouseHookAnswered, mouse->time, now) >= LateHookMs;
-        if (AltTapMouseEvent(event) == Swallow) {
+        if (RemapMouseEvent(event) == Swallow) {
             return 1;
         }
     }
@@ -170,6 +168,11 @@ uint32_t HookTimeoutSetting()
     const LSTATUS read = RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LowLevelHooksTimeout",
                                       RRF_RT_REG_DWORD, NULL, &value, &size);
     return read == ERROR_SUCCESS ? value : 0;
+}
+
+void CALLBACK HoldTimerProc(HWND, UINT, UINT_PTR idEvent, DWORD)
+{
+    HoldTimerExpired(idEvent);
 }
 
 }  // namespace
@@ -204,6 +207,19 @@ unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data, uintptr_t extra)
         break;
     case WM_XBUTTONDOWN:
         input.mi.dwFlags = MOUSEEVENTF_XDOWN;
+        input.mi.mouseData = HIWORD(mouse_data);
+        break;
+    case WM_LBUTTONUP:
+        input.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        break;
+    case WM_RBUTTONUP:
+        input.mi.dwFlags = MOUSEEVENTF_RIGHTUP;
+        break;
+    case WM_MBUTTONUP:
+        input.mi.dwFlags = MOUSEEVENTF_MIDDLEUP;
+        break;
+    case WM_XBUTTONUP:
+        input.mi.dwFlags = MOUSEEVENTF_XUP;
         input.mi.mouseData = HIWORD(mouse_data);
         break;
     case WM_MOUSEWHEEL:
@@ -261,7 +277,7 @@ bool SystemKeyDown(uint16_t vk)
 
 bool SystemModifierDown()
 {
-    for (int vk : {VK_SHIFT, VK_CONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1,
+    for (int vk : {VK_CONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1,
                    VK_XBUTTON2}) {
         if (GetAsyncKeyState(vk) < 0) {
             return true;
@@ -275,9 +291,9 @@ bool SystemKeyToggled(uint16_t vk)
     return (GetKeyState(vk) & 1) != 0;
 }
 
-uintptr_t StartHoldTimer()
+uintptr_t StartHoldTimer(unsigned ms)
 {
-    return SetTimer(NULL, 0, ALT_HOLD_MS, AltTapTimerProc);
+    return SetTimer(NULL, 0, ms, HoldTimerProc);
 }
 
 void CancelHoldTimer(uintptr_t timer_id)

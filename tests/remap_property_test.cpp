@@ -514,7 +514,7 @@ struct Stream {
                 expected.emplace_back(static_cast<uint16_t>(message), true);
             }
         }
-        if (!hooked || AltTapMouseEvent({message, 0, 0, 0, late}) == Pass) {
+        if (!hooked || RemapMouseEvent({message, 0, 0, 0, late}) == Pass) {
             SystemMouseEvent(message);
         }
         const Keys sent = Injected();
