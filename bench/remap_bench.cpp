@@ -132,11 +132,6 @@ bool SystemKeyDown(uint16_t)
     return false;
 }
 
-bool SystemModifierDown()
-{
-    return false;
-}
-
 bool SystemKeyToggled(uint16_t)
 {
     return false;

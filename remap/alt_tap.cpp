@@ -14,7 +14,8 @@
 //                                                         while its Alt was the last key
 //                                                         pressed in the system
 //   settled      pressed 1, interrupted 1, held_key 0     nothing down, no IME key at
-//                                                         the release
+//                                                         the release; `unsure` after a
+//                                                         reset
 //
 // Events, and where each is decided:
 //   Alt down      AltTapKeyDown. idle -> tap pending; -> modifier at once when
@@ -28,8 +29,8 @@
 //                 alone is let go of behind the mask key, unless Shift, Ctrl
 //                 or a Windows key is held.
 //   other press   AltTapInterrupt (a key, the user's or another program's, a
-//                 click, the wheel): tap pending, settled -> modifier; alone
-//                 ends. A release changes nothing.
+//                 click, the wheel): tap pending, settled but not unsure ->
+//                 modifier; alone ends. A release changes nothing.
 //   hold timer    AltTapTimerExpired: tap pending -> modifier.
 //   reset/switch  AltTapSettle: tap pending -> settled; a reset also lets go
 //                 of the modifier (modifier -> settled).
@@ -63,7 +64,7 @@ bool Pending(const AltTapState& state)
 
 bool Listens(const AltTapState& state)
 {
-    return state.pressed != 0 && (state.interrupted == 0 || state.held_key == 0 || state.alone != 0);
+    return state.pressed != 0 && (state.interrupted == 0 || (state.held_key == 0 && state.unsure == 0) || state.alone != 0);
 }
 
 bool IsAlt(uint16_t vk)
@@ -91,6 +92,14 @@ void CancelTimer(AltTapState& state)
     }
 }
 
+// An Alt went down in the system, now the last key pressed there: each Alt
+// held for a side is alone.
+void AltWentDown()
+{
+    alt_tap_left.alone = IsAlt(alt_tap_left.held_key);
+    alt_tap_right.alone = IsAlt(alt_tap_right.held_key);
+}
+
 // One more key-down of the press's modifier; the first one holds it.
 // modifier_key is read at the first: the switches may change mid-press.
 void PressModifier(AltTapState& state)
@@ -100,7 +109,10 @@ void PressModifier(AltTapState& state)
         HoldKey(static_cast<uint8_t>(state.held_key));
     }
     InjectKey(state.held_key, 1, 0);
-    state.alone = IsAlt(state.held_key);
+    state.unsure = 0;
+    if (IsAlt(state.held_key)) {
+        AltWentDown();
+    }
 }
 
 bool AnyHeld(std::initializer_list<uint16_t> keys)
@@ -121,10 +133,12 @@ bool ShiftHeld()
 // An Alt let go of in the system while it is the last key pressed there
 // opens the menu bar, or the ribbon's key tips; with Shift, Ctrl or a
 // Windows key held it is a chord (Alt+Shift switches input languages).
-void MaskIfAlone(const AltTapState& state)
+// Masked even when another press still holds it: that press lets go of
+// an Alt that is no longer alone. At a `reset`, which lets go of those
+// keys too, whatever is held.
+void MaskIfAlone(const AltTapState& state, bool reset)
 {
-    if (state.alone != 0 && OutputHolds[state.held_key] <= 1 &&
-        !AnyHeld({VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN})) {
+    if (state.alone != 0 && (reset || !AnyHeld({VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN}))) {
         InjectKey(VK_MENU_MASK, 1, 0);
         InjectKey(VK_MENU_MASK, 0, 0);
         alt_tap_left.alone = 0;
@@ -135,7 +149,7 @@ void MaskIfAlone(const AltTapState& state)
 void ReleaseModifier(AltTapState& state)
 {
     if (state.held_key != 0) {
-        MaskIfAlone(state);
+        MaskIfAlone(state, false);
         LetGoOfHeldKey(static_cast<uint8_t>(state.held_key));
         state.held_key = 0;
         state.alone = 0;
@@ -154,13 +168,11 @@ void Decide(AltTapState& state)
 // own included, makes an Alt pressed now a modifier from its press:
 // Ctrl+Alt is a chord, and a drag under way takes the modifier at its drop.
 // (Shift waits for the release: let go of first, it was the end of a word.)
-// The system is asked once, unless the engine holds a Ctrl it may not
-// have yet (the other Alt's, just now); only then does each key's own
-// answer count, where a release of the engine's may still be on its way.
+// Each is asked as SystemHolds knows it: what the engine has on its way
+// (the other Alt's Ctrl, a key held back just sent) counts.
 bool OtherModifierDown()
 {
-    return (HeldKeys[VK_LCONTROL] || HeldKeys[VK_RCONTROL] || SystemModifierDown()) &&
-           AnyHeld({VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1,
+    return AnyHeld({VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1,
                     VK_XBUTTON2});
 }
 
@@ -168,21 +180,22 @@ bool OtherModifierDown()
 
 void AltTapInit()
 {
-    alt_tap_left = AltTapState{0, 0, 0, VK_LMENU, VK_IME_OFF, 0, 0, 0, 0};
-    alt_tap_right = AltTapState{0, 0, 0, VK_RMENU, VK_IME_ON, 0, 0, 0, 0};
+    alt_tap_left = AltTapState{0, 0, 0, VK_LMENU, VK_IME_OFF, 0, 0, 0, 0, 0};
+    alt_tap_right = AltTapState{0, 0, 0, VK_RMENU, VK_IME_ON, 0, 0, 0, 0, 0};
     Follow();
 }
 
-void AltTapSettle(bool let_go)
+void AltTapSettle(bool reset, bool let_go)
 {
     for (AltTapState* state : {&alt_tap_left, &alt_tap_right}) {
         CancelTimer(*state);
         if (state->pressed != 0) {
             state->interrupted = 1;
+            state->unsure = state->unsure || reset;
         }
         if (let_go && state->held_key != 0) {
             // The reset lets go of it with the rest.
-            MaskIfAlone(*state);
+            MaskIfAlone(*state, true);
             LetGoOfKey(static_cast<uint8_t>(state->held_key));
             state->held_key = 0;
             state->alone = 0;
@@ -202,7 +215,7 @@ void AltTapDrop(AltTapState& state)
     if (state.held_key != 0) {
         LetGoOfKey(static_cast<uint8_t>(state.held_key));
     }
-    state = AltTapState{0, 0, 0, state.modifier_key, state.ime_key, 0, 0, 0, 0};
+    state = AltTapState{0, 0, 0, state.modifier_key, state.ime_key, 0, 0, 0, 0, 0};
     Follow();
 }
 
@@ -212,6 +225,7 @@ void AltTapKeyDown(AltTapState& state, uint32_t time)
     if (state.pressed == 0) {
         state.pressed = 1;
         state.interrupted = 0;
+        state.unsure = 0;
         state.down_time = time;
         if (OtherModifierDown()) {
             Decide(state);
@@ -229,9 +243,11 @@ void AltTapKeyDown(AltTapState& state, uint32_t time)
     Follow();
 }
 
-void AltTapLatePress(AltTapState& state, uint16_t vk)
+void AltTapLatePress(AltTapState& state, uint16_t vk, uint32_t time)
 {
     CancelTimer(state);
+    state.down_time = state.pressed != 0 ? state.down_time : time;
+    state.repeat_time = time;
     state.pressed = 1;
     state.interrupted = 1;
     if (state.held_key == 0) {
@@ -243,7 +259,7 @@ void AltTapLatePress(AltTapState& state, uint16_t vk)
         // A stray repeat: the modifier stays, the system's Alt goes.
         InjectKey(vk, 0, 0);
     }
-    state.alone = IsAlt(state.held_key);
+    AltWentDown();
     Follow();
 }
 
@@ -280,7 +296,7 @@ bool AltTapInterrupt(AltTapState& state, bool follows)
     if (Pending(state)) {
         Decide(state);
         pressed = true;
-    } else if (state.pressed != 0 && state.held_key == 0) {
+    } else if (state.pressed != 0 && state.held_key == 0 && state.unsure == 0) {
         // Settled: the Alt the user holds is the one the system knows of.
         PressModifier(state);
         pressed = true;

@@ -17,6 +17,7 @@ struct AltTapState {
     uint16_t ime_key;       // injected for a lone tap
     uint16_t held_key;      // the modifier this press holds down in the system; 0 for none
     uint8_t alone;          // held_key is an Alt and the last key the system got pressed
+    uint8_t unsure;         // settled by a reset: the Alt may have been let go of unseen
     uint32_t down_time;     // event time of the press's first key-down
     uint32_t repeat_time;   // event time of its latest key-down
 };
@@ -52,9 +53,11 @@ void AltTapInit();
 // (settled): its next auto-repeat, or the next press of another key,
 // presses the modifier; its release sends no IME key. For when the Alt
 // events stop reaching the switch as they were (the switch turned off), or
-// may have been missed (a reset, `let_go`): then a modifier held is no
-// longer held for its press, which the caller lets go of in the system.
-void AltTapSettle(bool let_go);
+// may have been missed (a `reset`): then only the Alt's own repeat tells
+// that it is still held, and presses the modifier; with `let_go` a
+// modifier held is no longer held for its press, which the caller lets go
+// of in the system.
+void AltTapSettle(bool reset, bool let_go);
 
 // Whether a key-down at `time` of this side's Alt is a new press though the
 // side is pressed: the press acts as its modifier, and the Alt has not
@@ -70,10 +73,11 @@ void AltTapDrop(AltTapState& state);
 // time `time`.
 void AltTapKeyDown(AltTapState& state, uint32_t time);
 
-// A key-down of this side's Alt that reached the system as itself (a late
-// hook call): the press is no tap, and the system's Alt stands for its
-// modifier, or is let go of behind the modifier already down.
-void AltTapLatePress(AltTapState& state, uint16_t vk);
+// A key-down of this side's Alt at event time `time` that reached the
+// system as itself (a late hook call): the press is no tap, and the
+// system's Alt stands for its modifier, or is let go of behind the
+// modifier already down.
+void AltTapLatePress(AltTapState& state, uint16_t vk, uint32_t time);
 
 // Whether a key-up at `time` ends this pending side as a tap: released
 // within ALT_HOLD_MS of the press, with no Shift held (Alt+Shift).
@@ -91,10 +95,6 @@ bool AltTapInterrupt(AltTapState& state, bool follows);
 
 // The hold timer `timer_id` ran out: true when it decided a pending tap.
 bool AltTapTimerExpired(uintptr_t timer_id);
-
-// Platform seam of the modifiers: whether the system holds Ctrl, a Windows
-// key or a mouse button down now (GetAsyncKeyState), whoever pressed it.
-bool SystemModifierDown();
 
 // Platform seam of the timers: start one of `ms` that calls
 // HoldTimerExpired (keyboard_hook.h) with its id (returns the nonzero id,

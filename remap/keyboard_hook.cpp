@@ -186,6 +186,8 @@ bool IsLate(const HookKeyEvent& event)
     return event.now - event.wait_began >= LateHookMs;
 }
 
+void FollowAltTap();
+
 bool IsAltKey(uint32_t vk)
 {
     return vk == VK_LMENU || vk == VK_RMENU;
@@ -203,8 +205,9 @@ HookVerdict LatePress(const HookKeyEvent& event)
     const bool fresh = record == PRESS_NONE || record == PRESS_STALE;
     if (record == PRESS_ALT_TAP || (IsAltKey(vk) && fresh && RemapOptions.send_lang)) {
         record = PRESS_ALT_TAP;
-        AltTapLatePress(AltTapSide(vk), static_cast<uint16_t>(vk));
+        AltTapLatePress(AltTapSide(vk), static_cast<uint16_t>(vk), event.time);
         SelectKeyRule(vk);
+        FollowAltTap();
         return Pass;
     }
     if (IsPressedKey(record)) {
@@ -306,15 +309,23 @@ HookVerdict ReleaseAsPressed(uint8_t record, uint32_t vk)
 // arrow, not the numeric pad's 6), and another program's key with its own
 // extra info, by which that program knows it. Not in HeldKeys: it is the
 // user's own key, whose release passes on as it comes; but on its way like
-// any other, so that it is known for the engine's own when it comes back.
-HookVerdict SendAgain(const HookKeyEvent& event)
+// any other, so that it is known for the engine's own when it comes back,
+// counted as sent at tick count `now`. False when the system refused it.
+bool Resend(const HookKeyEvent& event, uint32_t now)
 {
     const uint32_t extended = (event.flags & LLKHF_EXTENDED) != 0 ? 0xE000 : 0;
     const uintptr_t tag = (event.flags & LLKHF_INJECTED) != 0 ? event.dwExtraInfo : 0;
     const uint16_t vk = static_cast<uint16_t>(event.vkCode);
-    if (SendKeyInput(vk, IsPress(event), tag, event.scanCode | extended) != 0) {
-        CountInFlight(vk, IsPress(event), event.now);
+    if (SendKeyInput(vk, IsPress(event), tag, event.scanCode | extended) == 0) {
+        return false;
     }
+    CountInFlight(vk, IsPress(event), now);
+    return true;
+}
+
+HookVerdict SendAgain(const HookKeyEvent& event, uint32_t now)
+{
+    Resend(event, now);
     return Swallow;
 }
 
@@ -323,6 +334,12 @@ HookVerdict SendAgain(const HookKeyEvent& event)
 HookKeyEvent HeldBack;
 bool HoldingBack;
 uintptr_t HeldBackTimer;
+
+// The release of the last press held back, once it went, until the hook
+// sees it: it may have passed where the hook was blind (a hook dropped by
+// Windows), before the press went. The next reset lets go of it; message
+// 0 for none.
+HookKeyEvent SentLate;
 
 // Another program's click sent again behind a modifier, until it comes
 // back: its release, sent in the same call, must follow it.
@@ -345,12 +362,17 @@ void FollowAltTap()
         HoldingBack = false;
         CancelHoldTimer(HeldBackTimer);
         HeldBackTimer = 0;
-        // It reaches the system behind the modifiers: no Alt is alone.
-        AltTapInterrupt(alt_tap_left, true);
-        AltTapInterrupt(alt_tap_right, true);
+        // It reaches the system behind the modifiers: no Alt is alone, but
+        // for an Alt that it stands for (a swapped Ctrl).
+        const uint32_t vk = HeldBack.vkCode;
+        const bool alt = vk < 256 && RulesInForce.key[vk] == REPLACE_RULE && IsAltKey(REPLACEMENT.key[vk]);
+        AltTapInterrupt(alt_tap_left, !alt);
+        AltTapInterrupt(alt_tap_right, !alt);
         if (ApplyOwnRule(HeldBack) == Pass) {
-            SendAgain(HeldBack);
+            SendAgain(HeldBack, TickCount());
         }
+        SentLate = HeldBack;
+        SentLate.message = WM_KEYUP;
     }
     ENGINE_INVARIANT(!HoldingBack || AltTapPending);
     FirstStep = AltTapListening ? EVERY_KEY_SLOW.key : FirstRule.key;
@@ -390,7 +412,7 @@ HookVerdict CameBack(const HookKeyEvent& event)
     }
     if (SentAgain[vk] && !IsPress(event)) {
         SentAgain[vk] = 0;
-        return SendAgain(event);
+        return SendAgain(event, event.now);
     }
     const bool ours = InFlight[vk] != 0 || HeldKeys[vk] != 0;
     InjectionLanded(vk);
@@ -407,9 +429,24 @@ HookVerdict CameBack(const HookKeyEvent& event)
     }
     if (AltTapListening && !ours && IsPress(event) && vk != VK_PACKET && InterruptAltTaps(0, true)) {
         SentAgain[vk] = 1;
-        return SendAgain(event);
+        return SendAgain(event, event.now);
     }
     return Pass;
+}
+
+// The press held back goes now, behind the modifier of the tap it waited
+// for; and its release too, when `released`.
+void LetHeldBackGo(bool released)
+{
+    HookKeyEvent release = HeldBack;
+    release.message = WM_KEYUP;
+    InterruptAltTaps(0, true);
+    if (released) {
+        SentLate.message = 0;
+        if (ApplyOwnRule(release) == Pass) {
+            SendAgain(release, TickCount());
+        }
+    }
 }
 
 HookVerdict RouteSlow(const HookKeyEvent& event);
@@ -431,6 +468,10 @@ HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event)
 
 HookVerdict ApplyRelease(const HookKeyEvent& event)
 {
+    // Seen: no reset need let go of it.
+    if (event.vkCode == SentLate.vkCode) {
+        SentLate.message = 0;
+    }
     const uint8_t record = PressRecord[event.vkCode];
     return record == PRESS_NONE ? Pass : ReleaseAsPressed(record, event.vkCode);
 }
@@ -463,6 +504,8 @@ HookVerdict RouteAltKey(const HookKeyEvent& event, uint8_t& record, int press)
         SelectKeyRule(vk);
     }
     if (press) {
+        // A click of ours dropped on its way (UIPI) never comes back.
+        ClickOnItsWay = 0;
         AltTapKeyDown(side, event.time);
     } else {
         if (HoldingBack && side.pressed && !side.interrupted && !AltTapReleaseIsTap(side, event.time)) {
@@ -521,7 +564,7 @@ HookVerdict RouteSlow(const HookKeyEvent& event)
     // A release of the press held back, late or not, follows that press.
     const bool own_release = !press && HoldingBack && vk == HeldBack.vkCode;
     if (press || own_release) {
-        injected = InterruptAltTaps(vk, !late && !alt) || injected;
+        injected = InterruptAltTaps(vk, press && !late && !alt) || injected;
     } else if (late) {
         FollowAltTap();
     }
@@ -545,7 +588,7 @@ HookVerdict RouteSlow(const HookKeyEvent& event)
         // What a hook injects enters the input stream behind the event it is
         // judging: passed on, this key would reach the application before its
         // modifier (Alt+F typing "f"). Sent again, it follows the modifier.
-        return SendAgain(event);
+        return SendAgain(event, event.now);
     }
     return verdict;
 }
@@ -623,6 +666,10 @@ void SelectKeyRules(bool catch_up)
 
 void RawKeyReleased(uintptr_t device, uint32_t scan, uint32_t time)
 {
+    if (device != 0 && HoldingBack && HeldBack.scanCode == scan) {
+        // The release of the press held back, which the hook may not get.
+        LetHeldBackGo(true);
+    }
     const uint8_t record = PressRecord[VK_CAPITAL];
     if (device == 0 || scan != 0x3A || !IsPressedKey(record) || static_cast<int32_t>(time - CapsPressTime) < 0) {
         return;
@@ -669,13 +716,26 @@ void HoldTimerExpired(uintptr_t timer_id)
     }
 }
 
-void SettleAltTaps(bool settle, bool let_go)
+void SettleAltTaps(bool settle, bool reset, bool let_go)
 {
+    ClickOnItsWay = 0;
     if (HoldingBack) {
-        InterruptAltTaps(0, true);
+        // At a reset its release may have passed unseen, where the hook was
+        // blind: it goes too, and a repeat is a new press.
+        LetHeldBackGo(reset);
     }
-    if (settle) {
-        AltTapSettle(let_go);
+    if (reset && SentLate.message != 0) {
+        // A key the engine replaced is the reset's to let go of; one the
+        // system refuses is sent again at the next reset.
+        const HookKeyEvent release = SentLate;
+        SentLate.message = 0;
+        const bool itself = release.vkCode >= 256 || !IsPressedKey(PressRecord[release.vkCode]);
+        if (itself && ApplyOwnRule(release) == Pass && !Resend(release, TickCount())) {
+            SentLate = release;
+        }
+    }
+    if (settle || reset) {
+        AltTapSettle(reset, let_go);
     }
     FollowAltTap();
 }

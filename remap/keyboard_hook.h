@@ -97,8 +97,9 @@ void HoldTimerExpired(uintptr_t timer_id);
 
 // At a reset or a switch change: a key held back goes now, behind the
 // modifier of the tap it waited for (pressed under the rules it was pressed
-// under); then, when `settle`, AltTapSettle(let_go).
-void SettleAltTaps(bool settle, bool let_go);
+// under), and at a `reset` is let go of too; then, for a `reset` or to
+// `settle`, AltTapSettle(reset, let_go).
+void SettleAltTaps(bool settle, bool reset, bool let_go);
 
 struct HookMouseEvent {
     uintptr_t message;    // the mouse message (wParam)

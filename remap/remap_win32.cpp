@@ -275,17 +275,6 @@ bool SystemKeyDown(uint16_t vk)
     return GetAsyncKeyState(vk) < 0;
 }
 
-bool SystemModifierDown()
-{
-    for (int vk : {VK_CONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1,
-                   VK_XBUTTON2}) {
-        if (GetAsyncKeyState(vk) < 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool SystemKeyToggled(uint16_t vk)
 {
     return (GetKeyState(vk) & 1) != 0;

@@ -46,7 +46,7 @@ TEST(AltTapTransitions, KeyHeldBack)
         {"l", "d:lalt d:k d:k u:k u:lalt", "164v 75v 75v =75^ 164^", "its own auto-repeat"},
         {"ld", "d:lalt d:k d:j u:k u:j u:lalt", "164v 84v 72v 84^ 72^ 164^", "another press, each key by its rule"},
         {"l", "d:lalt d:k c:l cu:l u:k u:lalt", "164v 75v Lv ~L^ =75^ 164^", "a click: the key goes before it"},
-        {"l", "d:lalt d:k x u:k u:lalt", "164v 75v 164^ =75^", "a reset: never lost"},
+        {"l", "d:lalt d:k x u:k u:lalt", "164v 75v 75^ 164^ =75^", "a reset: never lost, never stuck"},
         {"l", "d:lalt d:k o:ld u:k u:lalt", "164v 75v =75^ 164^", "a switch change: the rules it was pressed under"},
         {"l", "d:lalt d:k late u:k u:lalt", "~75^ 164v 75v 75^ 164^", "a late release follows its press"},
     });

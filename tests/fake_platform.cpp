@@ -145,17 +145,6 @@ bool SystemKeyDown(uint16_t vk)
     return system_keys_down[static_cast<uint8_t>(vk)];
 }
 
-bool SystemModifierDown()
-{
-    for (uint16_t vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON,
-                        VK_MBUTTON, VK_XBUTTON1}) {
-        if (SystemKeyDown(vk)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool SystemKeyToggled(uint16_t vk)
 {
     return vk == VK_CAPITAL && caps_lock_on;
@@ -180,6 +169,9 @@ void CancelHoldTimer(uintptr_t timer_id)
 
 void ResetFakePlatform()
 {
+    // What the hook keeps between calls (a key held back, a release owed to
+    // the next reset) goes with a reset of the last run.
+    ResetEngine();
     injected_keys.clear();
     timers.clear();
     // A new process: nothing held, recorded or on its way.

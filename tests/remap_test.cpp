@@ -76,8 +76,9 @@ TEST(AltTapRouting, SendLangTakesTheAltKeys)
         {"l", "d:lalt o: t:500", "", "switched off, a pending hold timer is cancelled"},
         {"l", "d:lalt t:500 o: u:lalt", "164v 232v 232^ 164^", "switched off while held: the modifier stays until let go, masked"},
         {"l", "d:lalt t:100 x t:500 u:lalt", "", "a reset makes a pending tap no tap; nothing was pressed"},
-        {"l", "d:lalt d:a x", "164v 65v 164^", "a key sent again is the user's own: an exit lets go of the Alt only"},
-        {"l", "d:lalt x d:09 u:09 u:lalt", "164v 9v =9^ 164^", "a tap settled by a reset keeps its Alt: Alt+Tab"},
+        {"l", "d:lalt d:a x", "164v 65v 65^ 164^", "a key held back at an exit goes, pressed and let go of"},
+        {"l", "d:lalt o: d:09 u:09 u:lalt", "164v 9v =9^ 164^", "a tap settled by a switch change keeps its Alt: Alt+Tab"},
+        {"l", "d:lalt x d:09 u:09 d:lalt d:09 u:lalt", "=9v =9^ 164v =9v 164^", "after a reset only the Alt's repeat tells it is held"},
     });
 }
 
