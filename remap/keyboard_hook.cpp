@@ -666,8 +666,8 @@ void SelectKeyRules(bool catch_up)
 
 void RawKeyReleased(uintptr_t device, uint32_t scan, uint32_t time)
 {
-    if (device != 0 && HoldingBack && HeldBack.scanCode == scan) {
-        // The release of the press held back, which the hook may not get.
+    if (device != 0 && scan == 0x3A && HoldingBack && HeldBack.scanCode == scan) {
+        // The release of a CapsLock held back, which the hook may not get.
         LetHeldBackGo(true);
     }
     const uint8_t record = PressRecord[VK_CAPITAL];
