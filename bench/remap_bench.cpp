@@ -176,7 +176,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("RemapKeyEvent calls: %llu\nAltTapMouseEvent calls: %llu\ninjected events: %llu\n", remap_calls,
+    std::printf("RemapKeyEvent calls: %llu\nRemapMouseEvent calls: %llu\ninjected events: %llu\n", remap_calls,
                 mouse_calls, injected_count);
     return 0;
 }

@@ -11,5 +11,5 @@
                  : (std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition), \
                     std::abort()))
 #else
-#define ENGINE_INVARIANT(condition) ((void)0)
+#define ENGINE_INVARIANT(condition) ((void)sizeof(condition))
 #endif

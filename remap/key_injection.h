@@ -141,7 +141,14 @@ inline unsigned InjectKey(uint16_t vk, int isDown, uint32_t tag)
 // Whether the system holds `vk` down, or will once what is on its way has
 // landed: the engine's own presses and what is in flight first, then what
 // the system says.
-bool SystemHolds(uint16_t vk);
+inline bool SystemHolds(uint16_t vk)
+{
+    const uint8_t key = static_cast<uint8_t>(vk);
+    if (InFlight[key] != 0) {
+        return InFlightDown[key] != 0;
+    }
+    return HeldKeys[key] != 0 || SystemKeyDown(vk);
+}
 
 // A press begins to hold `vk` in the system.
 inline void HoldKey(uint8_t vk)

@@ -186,12 +186,35 @@ bool IsLate(const HookKeyEvent& event)
     return event.now - event.wait_began >= LateHookMs;
 }
 
-void FollowAltTap();
-
 bool IsAltKey(uint32_t vk)
 {
     return vk == VK_LMENU || vk == VK_RMENU;
 }
+
+// A press held back while an Alt tap is pending, and the timer that
+// decides the tap once it has been held KEY_HOLD_MS.
+HookKeyEvent HeldBack;
+bool HoldingBack;
+uintptr_t HeldBackTimer;
+
+// The release of the last press held back, once it went, until the hook
+// sees it: it may have passed where the hook was blind (a hook dropped by
+// Windows), before the press went. The next reset lets go of it; message
+// 0 for none.
+HookKeyEvent SentLate;
+
+// Another program's click sent again behind a modifier, until it comes
+// back: its release, sent in the same call, must follow it.
+uintptr_t ClickOnItsWay;
+
+}  // namespace
+
+// The paths past the first step have external linkage: a compiler inlines
+// a function of the file's own that has a single caller, which would give
+// the first step a stack frame that every key that passes pays for.
+void FollowAltTap();
+HookVerdict ApplyOwnRule(const HookKeyEvent& event);
+HookVerdict RouteSlow(const HookKeyEvent& event);
 
 // A press that reached the system as it is. A key held as its replacement
 // keeps it, and the stray press is let go of (a CapsLock's lock switched
@@ -329,24 +352,6 @@ HookVerdict SendAgain(const HookKeyEvent& event, uint32_t now)
     return Swallow;
 }
 
-// A press held back while an Alt tap is pending, and the timer that
-// decides the tap once it has been held KEY_HOLD_MS.
-HookKeyEvent HeldBack;
-bool HoldingBack;
-uintptr_t HeldBackTimer;
-
-// The release of the last press held back, once it went, until the hook
-// sees it: it may have passed where the hook was blind (a hook dropped by
-// Windows), before the press went. The next reset lets go of it; message
-// 0 for none.
-HookKeyEvent SentLate;
-
-// Another program's click sent again behind a modifier, until it comes
-// back: its release, sent in the same call, must follow it.
-uintptr_t ClickOnItsWay;
-
-HookVerdict ApplyOwnRule(const HookKeyEvent& event);
-
 // After every call into the Alt-tap switch. The mouse is hooked while a tap
 // is pending (or a click of ours is on its way back); without a mouse hook
 // a click cannot be seen, and a pending tap is decided at once. Once no tap
@@ -384,6 +389,10 @@ void FollowAltTap()
 // sent. `follows` as for AltTapInterrupt.
 bool InterruptAltTaps(uint32_t vk, bool follows)
 {
+    // Not listening, the switch has nothing to decide, press or end.
+    if (!AltTapListening) {
+        return false;
+    }
     const bool held = HoldingBack;
     const bool left = vk != VK_LMENU && AltTapInterrupt(alt_tap_left, follows);
     const bool right = vk != VK_RMENU && AltTapInterrupt(alt_tap_right, follows);
@@ -448,8 +457,6 @@ void LetHeldBackGo(bool released)
         }
     }
 }
-
-HookVerdict RouteSlow(const HookKeyEvent& event);
 
 // What the press of a key with `rule` (not NO_RULE) does.
 HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event)
@@ -593,7 +600,6 @@ HookVerdict RouteSlow(const HookKeyEvent& event)
     return verdict;
 }
 
-}  // namespace
 
 uint32_t LateHookMs = 300;
 uint32_t KeyboardHookAnswered;
