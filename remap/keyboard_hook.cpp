@@ -11,6 +11,10 @@
 //   press, late        PRESS_KEPT (an Alt at the switch stays PRESS_ALT_TAP;
 //                      a key held as its replacement keeps it, the stray
 //                      press let go of)
+//   press, an Alt tap  none yet: held back (HeldBack) until the tap is
+//     pending          decided, then as its rule says behind the modifier
+//   press sent again   unchanged                 in flight (SentAgain for
+//     (behind a modifier)                        another program's, until back)
 //   repeat             unchanged                 its replacement pressed again
 //   release            PRESS_NONE                LetGoOfHeldKey: the last holder
 //                                                injects the release, in flight
@@ -311,6 +315,7 @@ HookVerdict ReleaseAsPressed(uint8_t record, uint32_t vk)
         SelectKeyRule(vk);
     }
     if (record == PRESS_KEPT) {
+        ENGINE_INVARIANT(OutputHolds[vk] != 0);
         // Up in the system now, whoever pressed it there; or still down for
         // the engine's presses, which let go of it later.
         const bool last = LetGoOfKey(static_cast<uint8_t>(vk));
@@ -320,6 +325,8 @@ HookVerdict ReleaseAsPressed(uint8_t record, uint32_t vk)
     if (record == PRESS_STALE) {
         return Swallow;
     }
+    // A press that became its replacement holds it until here.
+    ENGINE_INVARIANT(OutputHolds[record] != 0);
     LetGoOfHeldKey(record);
     if (OutputHolds[record] == 0 && Reselect[record]) {
         SelectKeyRule(record);
