@@ -88,7 +88,7 @@ void PendingTapMouse(benchmark::State& state, uintptr_t message)
     Judge(WM_SYSKEYDOWN, VK_LMENU);
     for (auto _ : state) {
         ++mouse_calls;
-        benchmark::DoNotOptimize(AltTapMouseEvent({message, 0, 0, 0, false}));
+        benchmark::DoNotOptimize(RemapMouseEvent({message, 0, 0, 0, false}));
     }
 }
 
@@ -132,11 +132,6 @@ bool SystemKeyDown(uint16_t)
     return false;
 }
 
-bool SystemModifierDown()
-{
-    return false;
-}
-
 bool SystemKeyToggled(uint16_t)
 {
     return false;
@@ -147,7 +142,7 @@ uint32_t TickCount()
     return 0;
 }
 
-uintptr_t StartHoldTimer()
+uintptr_t StartHoldTimer(unsigned)
 {
     return 1;
 }
@@ -181,7 +176,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("RemapKeyEvent calls: %llu\nAltTapMouseEvent calls: %llu\ninjected events: %llu\n", remap_calls,
+    std::printf("RemapKeyEvent calls: %llu\nRemapMouseEvent calls: %llu\ninjected events: %llu\n", remap_calls,
                 mouse_calls, injected_count);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "remap/engine_life_win32.h"
 
 #include "remap/alt_tap.h"
+#include "remap/keyboard_hook.h"
 #include "remap/engine_life.h"
 #include "remap/remap_options.h"
 #include "remap/remap_win32.h"

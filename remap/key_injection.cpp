@@ -3,15 +3,6 @@
 // Static storage: nothing is held, recorded or on its way at process start.
 KeyBook PerKey;
 
-bool SystemHolds(uint16_t vk)
-{
-    const uint8_t key = static_cast<uint8_t>(vk);
-    if (InFlight[key] != 0) {
-        return InFlightDown[key] != 0;
-    }
-    return HeldKeys[key] != 0 || SystemKeyDown(vk);
-}
-
 void InjectionLanded(uint32_t vk)
 {
     // Another program's key of the same code may come first; either way the

@@ -20,6 +20,7 @@ struct KeyBook {
     uint8_t in_flight[256];
     uint8_t in_flight_down[256];
     uint8_t reselect[256];
+    uint8_t sent_again[256];
     uint32_t in_flight_time;
 };
 extern KeyBook PerKey;
@@ -62,6 +63,10 @@ inline constexpr uint8_t (&OutputHolds)[256] = PerKey.output_holds;
 // state of the key is stale; InFlightDown is the direction of the latest.
 inline constexpr uint8_t (&InFlight)[256] = PerKey.in_flight;
 inline constexpr uint8_t (&InFlightDown)[256] = PerKey.in_flight_down;
+
+// 1 for another program's press that the hook sent again, until it comes
+// back: that program's release, if it comes first, is sent again too.
+inline constexpr uint8_t (&SentAgain)[256] = PerKey.sent_again;
 
 // The tick count of the latest event counted in flight: one that has not
 // come back IN_FLIGHT_MS later never will (the hook was gone, the event
@@ -136,7 +141,14 @@ inline unsigned InjectKey(uint16_t vk, int isDown, uint32_t tag)
 // Whether the system holds `vk` down, or will once what is on its way has
 // landed: the engine's own presses and what is in flight first, then what
 // the system says.
-bool SystemHolds(uint16_t vk);
+inline bool SystemHolds(uint16_t vk)
+{
+    const uint8_t key = static_cast<uint8_t>(vk);
+    if (InFlight[key] != 0) {
+        return InFlightDown[key] != 0;
+    }
+    return HeldKeys[key] != 0 || SystemKeyDown(vk);
+}
 
 // A press begins to hold `vk` in the system.
 inline void HoldKey(uint8_t vk)

@@ -1,22 +1,40 @@
+// The keyboard hook's decisions. A key's life, by the records of
+// key_injection.h (PressRecord, OutputHolds, HeldKeys, InFlight):
+//
+//   event              record becomes            holds / in flight
+//   press, a rule      the replacement's code    HoldKey(replacement)
+//   press, CapsLock    VK_LCONTROL               HoldKey(Ctrl)
+//   press, Ctrl/Alt    PRESS_KEPT                HoldKey(itself)
+//   press, no rule     PRESS_NONE                nothing: it passes
+//   press, Alt at the  PRESS_ALT_TAP             the switch's (alt_tap.cpp)
+//     Alt-tap switch
+//   press, late        PRESS_KEPT (an Alt at the switch stays PRESS_ALT_TAP;
+//                      a key held as its replacement keeps it, the stray
+//                      press let go of)
+//   press, an Alt tap  none yet: held back (HeldBack) until the tap is
+//     pending          decided, then as its rule says behind the modifier
+//   press sent again   unchanged                 in flight (SentAgain for
+//     (behind a modifier)                        another program's, until back)
+//   repeat             unchanged                 its replacement pressed again
+//   release            PRESS_NONE                LetGoOfHeldKey: the last holder
+//                                                injects the release, in flight
+//   reset              PRESS_KEPT if the system holds the key itself,
+//                      PRESS_STALE if replaced (its release reaches nothing)
+//   injection back     unchanged                 InFlight counts down
+//
+// The rule of a key (RulesInForce) is chosen again (Reselect) only once no
+// press or hold of it is in progress: a press keeps the rule that made it.
+// While an Alt tap is pending one press is held back (HeldBack) until the
+// tap is decided, and then judged by its own rule behind what the switch
+// sent. Every key goes the slow way (RouteSlow) while the switch listens or
+// a reset is to be finished; the others pass at one table load.
 #include "remap/keyboard_hook.h"
 
 #include "remap/alt_tap.h"
+#include "remap/engine_check.h"
 #include "remap/key_injection.h"
 #include "remap/remap_options.h"
 #include "remap/win_keys.h"
-
-#if defined(_MSC_VER)
-#define OUT_OF_LINE __declspec(noinline)
-#define ALWAYS_INLINE __forceinline
-#elif defined(__clang__)
-#define OUT_OF_LINE __attribute__((noinline))
-#define ALWAYS_INLINE inline __attribute__((always_inline))
-#else
-// Not cloned either: a clone that takes the event's fields one by one makes
-// the hook's path copy them for it, a key it passes included.
-#define OUT_OF_LINE __attribute__((noinline, noclone))
-#define ALWAYS_INLINE inline __attribute__((always_inline))
-#endif
 
 namespace {
 
@@ -29,8 +47,8 @@ enum KeyRule : uint8_t {
     REPLACE_RULE,  // replaced by REPLACEMENT: a Dvorak key, or a swapped Ctrl or Alt
     CAPSLOCK_RULE,
     TRACK_RULE,    // a Ctrl or Alt that passes as itself, counted while held
-    ALT_TAP_FIRST, // FirstRule only: an Alt at the Alt-tap switch, no tap pending, no reset to finish
-    SLOW_FIRST,    // first steps only: a tap is pending, or a reset is to be finished
+    SLOW_FIRST,    // first steps only: an Alt at the Alt-tap switch, the switch
+                   // listening, or a reset to be finished
 };
 
 bool IsSwapKey(unsigned vk)
@@ -94,9 +112,9 @@ constexpr KeyTable KEY_RULES = MakeKeyRules();
 // (a Ctrl or Alt is then tracked), but for presses in progress.
 KeyTable RulesInForce;
 
-// Each key's first step with no Alt tap pending: its rule in force,
-// ALT_TAP_FIRST for an Alt at the Alt-tap switch, or SLOW_FIRST for every
-// key while a reset is to be finished.
+// Each key's first step while the Alt-tap switch does not listen: its rule
+// in force, or SLOW_FIRST for an Alt at the switch, and for every key while
+// a reset is to be finished.
 KeyTable FirstRule;
 
 constexpr KeyTable MakeEveryKeySlow()
@@ -108,13 +126,12 @@ constexpr KeyTable MakeEveryKeySlow()
     return table;
 }
 
-// The first step of every key while an Alt tap is pending.
+// The first step of every key while the Alt-tap switch listens.
 constexpr KeyTable EVERY_KEY_SLOW = MakeEveryKeySlow();
 
-// What the hook reads first: FirstRule, or EVERY_KEY_SLOW while an Alt tap
-// is pending. So the common path needs no look at the switches or the tap
-// to pass a key or to rewrite it, and a tap that starts or ends swaps one
-// pointer (its load takes the place of the table's address).
+// What the hook reads first: FirstRule, or EVERY_KEY_SLOW while the Alt-tap
+// switch listens (FollowAltTap). So the common path needs no look at the
+// switches or the tap to pass a key or to rewrite it.
 const uint8_t* FirstStep = FirstRule.key;
 
 // 1 where the rule in force was chosen with a press or a hold of the key
@@ -149,7 +166,7 @@ void SelectKeyRule(unsigned vk)
     RulesInForce.key[vk] = in_force;
     Reselect[vk] = record != PRESS_NONE || OutputHolds[vk] != 0;
     const bool alt_tap = (RemapOptions.send_lang && (vk == VK_LMENU || vk == VK_RMENU)) || record == PRESS_ALT_TAP;
-    FirstRule.key[vk] = CatchingUp ? uint8_t{SLOW_FIRST} : alt_tap ? uint8_t{ALT_TAP_FIRST} : in_force;
+    FirstRule.key[vk] = CatchingUp || alt_tap ? uint8_t{SLOW_FIRST} : in_force;
 }
 
 // The hook is called with WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN or
@@ -173,28 +190,61 @@ bool IsLate(const HookKeyEvent& event)
     return event.now - event.wait_began >= LateHookMs;
 }
 
-// A press that reached the system as it is: the key stands for itself until
-// let go, and what it stood for goes, unless that is the key itself (an
-// Alt acting as its own modifier), which the user's key now holds.
-OUT_OF_LINE HookVerdict LatePress(const HookKeyEvent& event)
+bool IsAltKey(uint32_t vk)
+{
+    return vk == VK_LMENU || vk == VK_RMENU;
+}
+
+// A press held back while an Alt tap is pending, and the timer that
+// decides the tap once it has been held KEY_HOLD_MS.
+HookKeyEvent HeldBack;
+bool HoldingBack;
+uintptr_t HeldBackTimer;
+
+// The release of the last press held back, once it went, until the hook
+// sees it: it may have passed where the hook was blind (a hook dropped by
+// Windows), before the press went. The next reset lets go of it; message
+// 0 for none.
+HookKeyEvent SentLate;
+
+// Another program's click sent again behind a modifier, until it comes
+// back: its release, sent in the same call, must follow it.
+uintptr_t ClickOnItsWay;
+
+}  // namespace
+
+// The paths past the first step have external linkage: a compiler inlines
+// a function of the file's own that has a single caller, which would give
+// the first step a stack frame that every key that passes pays for.
+void FollowAltTap();
+HookVerdict ApplyOwnRule(const HookKeyEvent& event);
+HookVerdict RouteSlow(const HookKeyEvent& event);
+
+// A press that reached the system as it is. A key held as its replacement
+// keeps it, and the stray press is let go of (a CapsLock's lock switched
+// back); an Alt at the Alt-tap switch stays the switch's, which lets go of
+// it behind the mask key if need be; any other key stands for itself until
+// let go, and what it stood for goes, unless that is the key itself.
+HookVerdict LatePress(const HookKeyEvent& event)
 {
     const uint32_t vk = event.vkCode;
     uint8_t& record = PressRecord[vk];
-    uint8_t stood_for = IsPressedKey(record) ? record : uint8_t{0};
-    if (record == PRESS_ALT_TAP) {
-        AltTapState& side = AltTapSide(vk);
-        stood_for = static_cast<uint8_t>(side.held_key);
-        if (stood_for != 0) {
-            // Held for the side until now; LetGoOfHeldKey below takes it.
-            HoldKey(stood_for);
-        }
-        AltTapDrop(side);
+    const bool fresh = record == PRESS_NONE || record == PRESS_STALE;
+    if (record == PRESS_ALT_TAP || (IsAltKey(vk) && fresh && RemapOptions.send_lang)) {
+        record = PRESS_ALT_TAP;
+        AltTapLatePress(AltTapSide(vk), static_cast<uint16_t>(vk), event.time);
+        SelectKeyRule(vk);
+        FollowAltTap();
+        return Pass;
     }
-    if (stood_for == vk) {
-        LetGoOfKey(stood_for);
-        HeldKeys[vk] = 0;
-    } else if (stood_for != 0) {
-        LetGoOfHeldKey(stood_for);
+    if (IsPressedKey(record)) {
+        if (OutputHolds[vk] == 0) {
+            InjectKey(static_cast<uint16_t>(vk), 0, 0);
+        }
+        if (vk == VK_CAPITAL) {
+            SwitchCapsLockBack();
+        }
+        return Pass;
     }
     if (record != PRESS_KEPT) {
         record = PRESS_KEPT;
@@ -208,11 +258,7 @@ OUT_OF_LINE HookVerdict LatePress(const HookKeyEvent& event)
     return Pass;
 }
 
-// Out of line, like every path that injects, so that the hook's path for a
-// key it passes needs no stack frame.
-// The rule in force is read here rather than passed: only the event need
-// outlive the look at the clock.
-OUT_OF_LINE HookVerdict ReplacePress(const HookKeyEvent& event)
+HookVerdict ReplacePress(const HookKeyEvent& event)
 {
     if (IsLate(event)) {
         return LatePress(event);
@@ -230,7 +276,7 @@ OUT_OF_LINE HookVerdict ReplacePress(const HookKeyEvent& event)
 
 // Masking releases around the press: only hooks that run ahead of this one
 // see them; they are dropped when they come back.
-OUT_OF_LINE HookVerdict MaskedCtrlPress(const HookKeyEvent& event)
+HookVerdict MaskedCtrlPress(const HookKeyEvent& event)
 {
     if (IsLate(event)) {
         return LatePress(event);
@@ -249,7 +295,7 @@ OUT_OF_LINE HookVerdict MaskedCtrlPress(const HookKeyEvent& event)
 
 // A Ctrl or Alt that no rule takes passes, counted: another key may stand
 // for it too, and the system's key goes up only with the last of them.
-OUT_OF_LINE HookVerdict TrackedPress(const HookKeyEvent& event)
+HookVerdict TrackedPress(const HookKeyEvent& event)
 {
     uint8_t& record = PressRecord[event.vkCode];
     if (record != PRESS_KEPT) {
@@ -262,13 +308,14 @@ OUT_OF_LINE HookVerdict TrackedPress(const HookKeyEvent& event)
 
 // A release goes the way its press went, whatever the rules say now, and
 // lets go of its key unless another press still holds that key.
-OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, uint32_t vk)
+HookVerdict ReleaseAsPressed(uint8_t record, uint32_t vk)
 {
     PressRecord[vk] = PRESS_NONE;
     if (Reselect[vk]) {
         SelectKeyRule(vk);
     }
     if (record == PRESS_KEPT) {
+        ENGINE_INVARIANT(OutputHolds[vk] != 0);
         // Up in the system now, whoever pressed it there; or still down for
         // the engine's presses, which let go of it later.
         const bool last = LetGoOfKey(static_cast<uint8_t>(vk));
@@ -278,28 +325,12 @@ OUT_OF_LINE HookVerdict ReleaseAsPressed(uint8_t record, uint32_t vk)
     if (record == PRESS_STALE) {
         return Swallow;
     }
+    // A press that became its replacement holds it until here.
+    ENGINE_INVARIANT(OutputHolds[record] != 0);
     LetGoOfHeldKey(record);
     if (OutputHolds[record] == 0 && Reselect[record]) {
         SelectKeyRule(record);
     }
-    return Swallow;
-}
-
-// The release of a key replaced at its press, as ReleaseAsPressed would
-// judge it, in the common case of one press holding the replacement and no
-// rule to choose again for either key: a store, the release injected and
-// counted on its way at the time of the hook's call; else ReleaseAsPressed.
-OUT_OF_LINE HookVerdict ReleaseReplaced(const HookKeyEvent& event)
-{
-    const uintptr_t vk = event.vkCode;
-    const uintptr_t record = PressRecord[vk];
-    if (!IsPressedKey(static_cast<uint8_t>(record)) || (Reselect[vk] | Reselect[record]) != 0 ||
-        OutputHolds[record] != 1 || HeldKeys[record] == 0) {
-        return ReleaseAsPressed(static_cast<uint8_t>(record), static_cast<uint32_t>(vk));
-    }
-    PressRecord[vk] = PRESS_NONE;
-    OutputHolds[record] = 0;
-    InjectRelease(static_cast<uint8_t>(record), event.now);
     return Swallow;
 }
 
@@ -308,16 +339,72 @@ OUT_OF_LINE HookVerdict ReleaseReplaced(const HookKeyEvent& event)
 // arrow, not the numeric pad's 6), and another program's key with its own
 // extra info, by which that program knows it. Not in HeldKeys: it is the
 // user's own key, whose release passes on as it comes; but on its way like
-// any other, so that it is known for the engine's own when it comes back.
-OUT_OF_LINE HookVerdict SendAgain(const HookKeyEvent& event)
+// any other, so that it is known for the engine's own when it comes back,
+// counted as sent at tick count `now`. False when the system refused it.
+bool Resend(const HookKeyEvent& event, uint32_t now)
 {
     const uint32_t extended = (event.flags & LLKHF_EXTENDED) != 0 ? 0xE000 : 0;
     const uintptr_t tag = (event.flags & LLKHF_INJECTED) != 0 ? event.dwExtraInfo : 0;
     const uint16_t vk = static_cast<uint16_t>(event.vkCode);
-    if (SendKeyInput(vk, IsPress(event), tag, event.scanCode | extended) != 0) {
-        CountInFlight(vk, IsPress(event), event.now);
+    if (SendKeyInput(vk, IsPress(event), tag, event.scanCode | extended) == 0) {
+        return false;
     }
+    CountInFlight(vk, IsPress(event), now);
+    return true;
+}
+
+HookVerdict SendAgain(const HookKeyEvent& event, uint32_t now)
+{
+    Resend(event, now);
     return Swallow;
+}
+
+// After every call into the Alt-tap switch. The mouse is hooked while a tap
+// is pending (or a click of ours is on its way back); without a mouse hook
+// a click cannot be seen, and a pending tap is decided at once. Once no tap
+// is pending, a press held back goes by its own rule, behind what the switch
+// sent; and the keys go the slow way exactly while the switch listens.
+void FollowAltTap()
+{
+    if (!WatchMouse(AltTapPending || ClickOnItsWay != 0) && AltTapPending) {
+        AltTapInterrupt(alt_tap_left, false);
+        AltTapInterrupt(alt_tap_right, false);
+    }
+    if (HoldingBack && !AltTapPending) {
+        HoldingBack = false;
+        CancelHoldTimer(HeldBackTimer);
+        HeldBackTimer = 0;
+        // It reaches the system behind the modifiers: no Alt is alone, but
+        // for an Alt that it stands for (a swapped Ctrl).
+        const uint32_t vk = HeldBack.vkCode;
+        const bool alt = vk < 256 && RulesInForce.key[vk] == REPLACE_RULE && IsAltKey(REPLACEMENT.key[vk]);
+        AltTapInterrupt(alt_tap_left, !alt);
+        AltTapInterrupt(alt_tap_right, !alt);
+        if (ApplyOwnRule(HeldBack) == Pass) {
+            SendAgain(HeldBack, TickCount());
+        }
+        SentLate = HeldBack;
+        SentLate.message = WM_KEYUP;
+    }
+    ENGINE_INVARIANT(!HoldingBack || AltTapPending);
+    FirstStep = AltTapListening ? EVERY_KEY_SLOW.key : FirstRule.key;
+}
+
+// A press, a click or a turn of anyone's: a pending tap on either side (but
+// an Alt's own) becomes its modifier, a settled one presses it, and the
+// press held back goes next. True when the press must follow what this
+// sent. `follows` as for AltTapInterrupt.
+bool InterruptAltTaps(uint32_t vk, bool follows)
+{
+    // Not listening, the switch has nothing to decide, press or end.
+    if (!AltTapListening) {
+        return false;
+    }
+    const bool held = HoldingBack;
+    const bool left = vk != VK_LMENU && AltTapInterrupt(alt_tap_left, follows);
+    const bool right = vk != VK_RMENU && AltTapInterrupt(alt_tap_right, follows);
+    FollowAltTap();
+    return left || right || (held && !HoldingBack);
 }
 
 // An injected event came back. Ours count in the system from now on; the
@@ -325,64 +412,82 @@ OUT_OF_LINE HookVerdict SendAgain(const HookKeyEvent& event)
 // another program's injection is up: its next press is judged afresh (a
 // release of ours went out before that press, sent again behind it). Another
 // program's press (a macro pad's, a remapper's ahead of ours re-sending the
-// user's key) is a press inside a pending tap like the user's; one of ours
-// is a key held or on its way (a press holds its key until its release is
-// sent, which then is on its way). A VK_PACKET carries a character, no key.
-OUT_OF_LINE HookVerdict CameBack(const HookKeyEvent& event)
+// user's key) is a press inside a pending tap like the user's, sent again
+// behind the modifier, and so is its release while that press is on its
+// way (both came in one call). One of ours is a key held or on its way (a
+// press holds its key until its release is sent, which then is on its
+// way). A VK_PACKET carries a character, no key.
+HookVerdict CameBack(const HookKeyEvent& event)
 {
     if (event.dwExtraInfo == SELF_MASK_TAG) {
         return Swallow;
     }
     const uint32_t vk = event.vkCode;
-    if (vk < 256) {
-        const bool ours = InFlight[vk] != 0 || HeldKeys[vk] != 0;
-        InjectionLanded(vk);
-        if (vk == VK_CAPITAL && ours && !IsPress(event)) {
-            CapsLockReleaseLanded();
-        }
-        if (!ours && !IsPress(event) && PressRecord[vk] == PRESS_KEPT) {
-            PressRecord[vk] = PRESS_NONE;
-            LetGoOfKey(static_cast<uint8_t>(vk));
-            SelectKeyRule(vk);
-        }
-        if (AltTapPending && !ours && IsPress(event) && vk != VK_PACKET) {
-            const bool left = AltTapInterrupt(alt_tap_left);
-            const bool right = AltTapInterrupt(alt_tap_right);
-            if (left || right) {
-                return SendAgain(event);
-            }
-        }
+    if (vk >= 256) {
+        return Pass;
+    }
+    if (SentAgain[vk] && !IsPress(event)) {
+        SentAgain[vk] = 0;
+        return SendAgain(event, event.now);
+    }
+    const bool ours = InFlight[vk] != 0 || HeldKeys[vk] != 0;
+    InjectionLanded(vk);
+    if (ours && IsPress(event)) {
+        SentAgain[vk] = 0;
+    }
+    if (vk == VK_CAPITAL && ours && !IsPress(event)) {
+        CapsLockReleaseLanded();
+    }
+    if (!ours && !IsPress(event) && PressRecord[vk] == PRESS_KEPT) {
+        PressRecord[vk] = PRESS_NONE;
+        LetGoOfKey(static_cast<uint8_t>(vk));
+        SelectKeyRule(vk);
+    }
+    if (AltTapListening && !ours && IsPress(event) && vk != VK_PACKET && InterruptAltTaps(0, true)) {
+        SentAgain[vk] = 1;
+        return SendAgain(event, event.now);
     }
     return Pass;
 }
 
-HookVerdict RouteSlow(const HookKeyEvent& event);
-HookVerdict HearAltPress(const HookKeyEvent& event);
-HookVerdict HearAltRelease(const HookKeyEvent& event);
-
-// What the press of a key with `rule` (not NO_RULE) does. ALT_TAP_FIRST
-// and SLOW_FIRST come only from FirstStep.
-ALWAYS_INLINE HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event)
+// The press held back goes now, behind the modifier of the tap it waited
+// for; and its release too, when `released`.
+void LetHeldBackGo(bool released)
 {
-    // Letters and punctuation first: they are most of what anyone types.
-    if (rule == REPLACE_RULE) {
-        return ReplacePress(event);
+    HookKeyEvent release = HeldBack;
+    release.message = WM_KEYUP;
+    InterruptAltTaps(0, true);
+    if (released) {
+        SentLate.message = 0;
+        if (ApplyOwnRule(release) == Pass) {
+            SendAgain(release, TickCount());
+        }
     }
-    if (rule == SLOW_FIRST) {
-        return RouteSlow(event);
-    }
-    if (rule == CAPSLOCK_RULE) {
-        return MaskedCtrlPress(event);
-    }
-    if (rule == ALT_TAP_FIRST) {
-        return HearAltPress(event);
-    }
-    return TrackedPress(event);
 }
 
-ALWAYS_INLINE HookVerdict ApplyRelease(const HookKeyEvent& event)
+// What the press of a key with `rule` (not NO_RULE) does.
+HookVerdict ApplyPressRule(uint8_t rule, const HookKeyEvent& event)
 {
-    return PressRecord[event.vkCode] == PRESS_NONE ? Pass : ReleaseReplaced(event);
+    switch (rule) {
+    case REPLACE_RULE:
+        return ReplacePress(event);
+    case SLOW_FIRST:
+        return RouteSlow(event);
+    case CAPSLOCK_RULE:
+        return MaskedCtrlPress(event);
+    default:
+        return TrackedPress(event);
+    }
+}
+
+HookVerdict ApplyRelease(const HookKeyEvent& event)
+{
+    // Seen: no reset need let go of it.
+    if (event.vkCode == SentLate.vkCode) {
+        SentLate.message = 0;
+    }
+    const uint8_t record = PressRecord[event.vkCode];
+    return record == PRESS_NONE ? Pass : ReleaseAsPressed(record, event.vkCode);
 }
 
 // A key's own rule once the Alt-tap switch has heard it.
@@ -401,44 +506,55 @@ HookVerdict ApplyOwnRule(const HookKeyEvent& event)
 
 // An Alt whose press went to the Alt-tap switch, or is to go there. Its
 // rule matters only once the switch is off, when it takes the slow way no
-// more.
-HookVerdict RouteAltKey(uint32_t vk, uint8_t& record, int press, uint32_t time)
+// more. A release that ends a pending tap as its modifier lets the press
+// held back go between the modifier's press and release.
+HookVerdict RouteAltKey(const HookKeyEvent& event, uint8_t& record, int press)
 {
+    const uint32_t vk = event.vkCode;
     const uint8_t was = record;
+    AltTapState& side = AltTapSide(vk);
     record = press ? PRESS_ALT_TAP : PRESS_NONE;
     if (record != was && !RemapOptions.send_lang) {
         SelectKeyRule(vk);
     }
     if (press) {
-        AltTapKeyDown(AltTapSide(vk), time);
+        // A click of ours dropped on its way (UIPI) never comes back.
+        ClickOnItsWay = 0;
+        AltTapKeyDown(side, event.time);
     } else {
-        AltTapKeyUp(AltTapSide(vk), time);
+        if (HoldingBack && side.pressed && !side.interrupted && !AltTapReleaseIsTap(side, event.time)) {
+            AltTapInterrupt(side, true);
+            FollowAltTap();
+        }
+        AltTapKeyUp(side, event.time);
     }
+    FollowAltTap();
     return Swallow;
 }
 
-// The Alt keys while send_lang is on, every key while a tap is pending or a
-// reset is to be finished. A press, late or not, turns a pending tap on
-// either side (but an Alt's own) into its modifier's press first, so that
-// the modifier goes out before the key itself or its replacement; a
-// release changes nothing there (the end of a word rolled into the Alt).
-// The Alt keys belong to the Alt-tap switch; an Alt that passes as itself
-// is any other key until let go, and an Alt release whose press the switch
-// never heard passes and touches nothing. Kept out of line so the common
-// path of the hook stays free of calls.
-OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
+// The Alt keys while send_lang is on, every key while the switch listens or
+// a reset is to be finished. A press, late or not, goes to the switch first
+// (InterruptAltTaps), so that a modifier goes out before the key itself or
+// its replacement; but the first press while a tap is pending, on time, is
+// held back until the tap is decided (FollowAltTap lets it go): by its own
+// release (a chord), the Alt's release (a tap, then the key), another press
+// or its own repeat, the hold timer, KEY_HOLD_MS of it, or a reset or a
+// switch change. Any other release changes nothing there (the end of a word
+// rolled into the Alt). The Alt keys belong to the Alt-tap switch; an Alt
+// that passes as itself is any other key until let go, and an Alt release
+// whose press the switch never heard passes and touches nothing.
+HookVerdict RouteSlow(const HookKeyEvent& event)
 {
     // What the engine injects now goes out behind this event: the releases
     // of a reset finished here too.
-    const bool injected_reset = CatchingUp;
+    bool injected = CatchingUp;
     if (CatchingUp) {
         FinishReset();
     }
     const uint32_t vk = event.vkCode;
     const int press = IsPress(event);
     const bool late = vk < 256 && IsLate(event);
-    const bool alt = vk == VK_LMENU || vk == VK_RMENU;
-    bool injected = injected_reset;
+    const bool alt = IsAltKey(vk);
     if (alt && press && !late && PressRecord[vk] == PRESS_ALT_TAP && AltTapStale(AltTapSide(vk), event.time)) {
         // No auto-repeat waits that long: the release was hidden from the
         // hook, and this is a new press.
@@ -447,26 +563,33 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
         PressRecord[vk] = PRESS_NONE;
         SelectKeyRule(vk);
     }
-    bool interrupted = false;
-    if (press) {
-        const bool left = vk != VK_LMENU && AltTapInterrupt(alt_tap_left);
-        const bool right = vk != VK_RMENU && AltTapInterrupt(alt_tap_right);
-        interrupted = left || right;
-    }
     if (late) {
         // A stall long enough for Windows to give up on a call may have
         // cost the mouse hook too.
-        AltTapRenewMouseWatch();
-        if (press) {
-            return LatePress(event);
-        }
+        WatchMouse(false);
+    }
+    if (press && AltTapPending && !HoldingBack && !alt && !late) {
+        HeldBack = event;
+        HoldingBack = true;
+        HeldBackTimer = StartHoldTimer(KEY_HOLD_MS);
+        FollowAltTap();
+        return Swallow;
+    }
+    // A release of the press held back, late or not, follows that press.
+    const bool own_release = !press && HoldingBack && vk == HeldBack.vkCode;
+    if (press || own_release) {
+        injected = InterruptAltTaps(vk, press && !late && !alt) || injected;
+    } else if (late) {
+        FollowAltTap();
+    }
+    if (late && press) {
+        return LatePress(event);
     }
     if (alt) {
         uint8_t& record = PressRecord[vk];
         const bool fresh = record == PRESS_NONE || record == PRESS_STALE;
-        const bool heard = record == PRESS_ALT_TAP || (press && fresh && RemapOptions.send_lang);
-        if (heard) {
-            return RouteAltKey(vk, record, press, event.time);
+        if (record == PRESS_ALT_TAP || (press && fresh && RemapOptions.send_lang)) {
+            return RouteAltKey(event, record, press);
         }
         if (!press && record == PRESS_NONE) {
             return Pass;
@@ -475,42 +598,15 @@ OUT_OF_LINE HookVerdict RouteSlow(const HookKeyEvent& event)
     // Then the key's own rule, never the Alt-tap switch again; a late
     // release lets go of what its press became, nothing more.
     const HookVerdict verdict = ApplyOwnRule(event);
-    if (verdict == Pass && !late && (interrupted || injected)) {
+    if (verdict == Pass && injected && (!late || own_release)) {
         // What a hook injects enters the input stream behind the event it is
         // judging: passed on, this key would reach the application before its
         // modifier (Alt+F typing "f"). Sent again, it follows the modifier.
-        return SendAgain(event);
+        return SendAgain(event, event.now);
     }
     return verdict;
 }
 
-// What the Alt-tap switch hears straight, as RouteSlow would send it, the
-// call being on time. A fresh press of an Alt at the switch while no tap is
-// pending and no reset is to be finished (ALT_TAP_FIRST): there is nothing
-// to interrupt. The rest goes the slow way.
-OUT_OF_LINE HookVerdict HearAltPress(const HookKeyEvent& event)
-{
-    const uint32_t vk = event.vkCode;
-    uint8_t& record = PressRecord[vk];
-    if ((record != PRESS_NONE && record != PRESS_STALE) || !RemapOptions.send_lang || IsLate(event)) {
-        return RouteSlow(event);
-    }
-    return RouteAltKey(vk, record, 1, event.time);
-}
-
-// And the release of a press that the switch heard, pending or not (a
-// release interrupts nothing), with no reset to finish.
-OUT_OF_LINE HookVerdict HearAltRelease(const HookKeyEvent& event)
-{
-    const uint32_t vk = event.vkCode;
-    uint8_t& record = PressRecord[vk];
-    if (record != PRESS_ALT_TAP || CatchingUp || IsLate(event)) {
-        return RouteSlow(event);
-    }
-    return RouteAltKey(vk, record, 0, event.time);
-}
-
-}  // namespace
 
 uint32_t LateHookMs = 300;
 uint32_t KeyboardHookAnswered;
@@ -581,13 +677,12 @@ void SelectKeyRules(bool catch_up)
     }
 }
 
-void RouteEveryKey(bool on)
-{
-    FirstStep = on ? EVERY_KEY_SLOW.key : FirstRule.key;
-}
-
 void RawKeyReleased(uintptr_t device, uint32_t scan, uint32_t time)
 {
+    if (device != 0 && scan == 0x3A && HoldingBack && HeldBack.scanCode == scan) {
+        // The release of a CapsLock held back, which the hook may not get.
+        LetHeldBackGo(true);
+    }
     const uint8_t record = PressRecord[VK_CAPITAL];
     if (device == 0 || scan != 0x3A || !IsPressedKey(record) || static_cast<int32_t>(time - CapsPressTime) < 0) {
         return;
@@ -615,13 +710,103 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event)
     // Wide, so that indexing by it needs no widening first.
     const uintptr_t vk = event.vkCode;
     if (vk >= 256) {
-        // No rule out there, but a pending tap hears every key.
-        return AltTapPending || CatchingUp ? RouteSlow(event) : Pass;
+        // No rule out there, but the Alt-tap switch hears every key.
+        return AltTapListening || CatchingUp ? RouteSlow(event) : Pass;
     }
     const uint8_t first = FirstStep[vk];
     if (IsPress(event)) {
         return first == NO_RULE ? Pass : ApplyPressRule(first, event);
     }
-    // A release the slow way may be that of the Alt the switch heard.
-    return first >= ALT_TAP_FIRST ? HearAltRelease(event) : ApplyRelease(event);
+    return first == SLOW_FIRST ? RouteSlow(event) : ApplyRelease(event);
+}
+
+void HoldTimerExpired(uintptr_t timer_id)
+{
+    if (timer_id == HeldBackTimer && HoldingBack) {
+        InterruptAltTaps(0, true);
+    } else if (AltTapTimerExpired(timer_id)) {
+        FollowAltTap();
+    }
+}
+
+void SettleAltTaps(bool settle, bool reset, bool let_go)
+{
+    ClickOnItsWay = 0;
+    if (HoldingBack) {
+        // At a reset its release may have passed unseen, where the hook was
+        // blind: it goes too, and a repeat is a new press.
+        LetHeldBackGo(reset);
+    }
+    if (reset && SentLate.message != 0) {
+        // A key the engine replaced is the reset's to let go of; one the
+        // system refuses is sent again at the next reset.
+        const HookKeyEvent release = SentLate;
+        SentLate.message = 0;
+        const bool itself = release.vkCode >= 256 || !IsPressedKey(PressRecord[release.vkCode]);
+        if (itself && ApplyOwnRule(release) == Pass && !Resend(release, TickCount())) {
+            SentLate = release;
+        }
+    }
+    if (settle || reset) {
+        AltTapSettle(reset, let_go);
+    }
+    FollowAltTap();
+}
+
+namespace {
+
+bool IsClickOrWheel(uintptr_t message)
+{
+    switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_XBUTTONDOWN:
+    case WM_MOUSEWHEEL:
+    case WM_MOUSEHWHEEL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+HookVerdict RemapMouseEvent(const HookMouseEvent& event)
+{
+    // Windows' documented mark of mouse input made from the pen or a touch.
+    const bool pen_or_touch = (event.extra & 0xFFFFFF00) == MI_WP_SIGNATURE;
+    const bool injected = (event.flags & LLMHF_INJECTED) != 0 && !pen_or_touch;
+    if (injected && ClickOnItsWay != 0) {
+        if (event.message == ClickOnItsWay) {
+            // Ours, back.
+            ClickOnItsWay = 0;
+            FollowAltTap();
+            return Pass;
+        }
+        if (event.message == ClickOnItsWay + 1 && SendMouseInput(event.message, event.mouse_data, event.extra) != 0) {
+            return Swallow;
+        }
+    }
+    if (!IsClickOrWheel(event.message)) {
+        if (event.late) {
+            WatchMouse(false);
+            FollowAltTap();
+        }
+        return Pass;
+    }
+    // Injected behind the click it judges, the modifier would come after
+    // it; sent again, the click follows the modifier. Sent again late, it
+    // would be a double click, or a press after its release; where it
+    // cannot be sent again, the click goes on before the modifier rather
+    // than not at all.
+    if (!InterruptAltTaps(0, !event.late) || event.late ||
+        SendMouseInput(event.message, event.mouse_data, event.extra) == 0) {
+        return Pass;
+    }
+    if (injected && event.message != WM_MOUSEWHEEL && event.message != WM_MOUSEHWHEEL) {
+        ClickOnItsWay = event.message;
+        FollowAltTap();
+    }
+    return Swallow;
 }

@@ -42,12 +42,19 @@ uint32_t HookWaitBegan(uint32_t& answered, uint32_t time, uint32_t now);
 // When Windows was done with the keyboard hook's last call.
 extern uint32_t KeyboardHookAnswered;
 
+// How long a key pressed while an Alt tap is pending is held back at most,
+// with the Alt still down, before the Alt counts as its modifier: a roll
+// out of the tap overlaps for less; a chord (Alt+Tab held for the
+// switcher) waits no longer than this.
+const unsigned KEY_HOLD_MS = 200;
+
 // Judges one event: a press under the rules in force (SelectKeyRules), a
 // repeat and a release the way the press went (PressRecord). Replacement
 // events go out through InjectKey before it returns, and a key that must
 // follow a modifier injected for it is sent again as it came; Alt keys are
-// routed to the Alt-tap switch while send_lang is on, and while a tap is
-// pending every press, another program's included, goes there first. A
+// routed to the Alt-tap switch while send_lang is on, and while the switch
+// listens every press, another program's included, goes there first: the
+// first one while a tap is pending is held back until the tap is decided. A
 // rewrite is never fed to another rule. A press whose call comes late
 // passes untouched, and its key passes as itself until let go (a CapsLock
 // that is Ctrl is let go of at once, its lock switched back). The engine's
@@ -61,11 +68,6 @@ HookVerdict RemapKeyEvent(const HookKeyEvent& event);
 // a repeat is a new press, but an Alt's press at the Alt-tap switch, which
 // stays no tap until the Alt is let go.
 void RecordKeptKeys();
-
-// An Alt tap started or stopped pending: while one is, every key takes the
-// slow way, which hands its press to the Alt-tap switch first; while none
-// is, a key costs one table load as if the switch were off.
-void RouteEveryKey(bool on);
 
 // At a switch change: only keys the system holds that no press in progress
 // explains (passed while their rule was off, or pressed again where the
@@ -88,3 +90,42 @@ void SelectKeyRules(bool catch_up);
 // later than `time` is released as the hook would have released it; raw
 // input may come first, and the hook's release, if any, is then swallowed.
 void RawKeyReleased(uintptr_t device, uint32_t scan, uint32_t time);
+
+// A timer of StartHoldTimer ran out: an Alt's hold timer, or the one of a
+// key held back KEY_HOLD_MS, which makes the pending tap its modifier.
+void HoldTimerExpired(uintptr_t timer_id);
+
+// At a reset or a switch change: a key held back goes now, behind the
+// modifier of the tap it waited for (pressed under the rules it was pressed
+// under), and at a `reset` is let go of too; then, for a `reset` or to
+// `settle`, AltTapSettle(reset, let_go).
+void SettleAltTaps(bool settle, bool reset, bool let_go);
+
+struct HookMouseEvent {
+    uintptr_t message;    // the mouse message (wParam)
+    uint32_t flags;       // MSLLHOOKSTRUCT's: LLMHF_INJECTED
+    uintptr_t extra;      // its dwExtraInfo: the pen signature
+    uint32_t mouse_data;  // its mouseData: the X button, the wheel's turn
+    bool late;            // the call came after Windows handed the event on
+};
+
+// One low-level mouse event while a tap is pending. A button press or a
+// wheel turn, the user's, another program's, the pen's or a touch's
+// (Windows marks those with its pen signature even when injected), makes
+// the tap its modifier (a key held back goes first), and is sent again
+// behind it with its extra info (SendMouseInput) and swallowed; unless it
+// came late (the system has it already) or cannot be sent again, when it
+// passes. Another program's button release that comes while its press,
+// sent again, is on its way is sent again behind it. Everything else passes.
+HookVerdict RemapMouseEvent(const HookMouseEvent& event);
+
+// Platform seam of the mouse: a low-level mouse hook that hands its events
+// to RemapMouseEvent is installed while `on`, and removed otherwise. Returns
+// whether one is in place (true when `on` is false). And the one mouse
+// event the engine sends: the button press or release, or the wheel turn,
+// of `message`, with `mouse_data` and `extra` as the hook gave them, at the
+// cursor; returns 0 when it was not sent: the system refused it, or the
+// window under the cursor is above our integrity level and would drop it
+// silently (UIPI).
+bool WatchMouse(bool on);
+unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data, uintptr_t extra);

@@ -57,6 +57,8 @@ void SwitchLockOff(uint8_t in_flight)
 
 RemapSettings& ApplyOptions(RemapSettings& settings)
 {
+    // A key held back by a pending tap goes under the rules it was pressed under.
+    SettleAltTaps(!settings.send_lang, false, false);
     RemapOptions.capslock_to_ctrl = settings.capslock_to_ctrl;
     RemapOptions.swap_alt_for_ctrl = settings.swap_alt_for_ctrl;
     RemapOptions.send_lang = settings.send_lang;
@@ -70,9 +72,6 @@ RemapSettings& ApplyOptions(RemapSettings& settings)
     } else {
         alt_tap_left.modifier_key = VK_LMENU;
         alt_tap_right.modifier_key = VK_RMENU;
-    }
-    if (!settings.send_lang) {
-        AltTapSettle(false);
     }
     RecordPassedKeys();
     const uint8_t caps_in_flight = InFlight[VK_CAPITAL];
@@ -97,14 +96,16 @@ RemapSettings& ApplyOptionsInForce(RemapSettings& settings)
 
 void ResetEngine()
 {
-    AltTapSettle(!foreground_elevated);
+    // What the reset sends itself is on its way anew.
+    if (!foreground_elevated && TickCount() - InFlightTime > IN_FLIGHT_MS) {
+        std::memset(InFlight, 0, sizeof InFlight);
+        std::memset(SentAgain, 0, sizeof SentAgain);
+    }
+    SettleAltTaps(false, true, !foreground_elevated);
     if (foreground_elevated) {
         reset_pending = true;
         SelectKeyRules(true);
         return;
-    }
-    if (TickCount() - InFlightTime > IN_FLIGHT_MS) {
-        std::memset(InFlight, 0, sizeof InFlight);
     }
     RecordKeptKeys();
     const uint8_t caps_in_flight = InFlight[VK_CAPITAL];

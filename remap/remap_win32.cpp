@@ -2,8 +2,6 @@
 
 #include "remap/remap_win32.h"
 
-#include <initializer_list>
-
 #include "remap/alt_tap.h"
 #include "remap/keyboard_hook.h"
 #include "remap/key_injection.h"
@@ -97,7 +95,7 @@ LRESULT CALLBACK MouseHookProc(int nCode, WPARAM wParam, LPARAM lParam)
         event.extra = mouse->dwExtraInfo;
         event.mouse_data = mouse->mouseData;
         event.late = now - HookWaitBegan(MouseHookAnswered, mouse->time, now) >= LateHookMs;
-        if (AltTapMouseEvent(event) == Swallow) {
+        if (RemapMouseEvent(event) == Swallow) {
             return 1;
         }
     }
@@ -112,6 +110,11 @@ uint32_t HookTimeoutSetting()
     const LSTATUS read = RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LowLevelHooksTimeout",
                                       RRF_RT_REG_DWORD, NULL, &value, &size);
     return read == ERROR_SUCCESS ? value : 0;
+}
+
+void CALLBACK HoldTimerProc(HWND, UINT, UINT_PTR idEvent, DWORD)
+{
+    HoldTimerExpired(idEvent);
 }
 
 }  // namespace
@@ -146,6 +149,19 @@ unsigned SendMouseInput(uintptr_t message, uint32_t mouse_data, uintptr_t extra)
         break;
     case WM_XBUTTONDOWN:
         input.mi.dwFlags = MOUSEEVENTF_XDOWN;
+        input.mi.mouseData = HIWORD(mouse_data);
+        break;
+    case WM_LBUTTONUP:
+        input.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        break;
+    case WM_RBUTTONUP:
+        input.mi.dwFlags = MOUSEEVENTF_RIGHTUP;
+        break;
+    case WM_MBUTTONUP:
+        input.mi.dwFlags = MOUSEEVENTF_MIDDLEUP;
+        break;
+    case WM_XBUTTONUP:
+        input.mi.dwFlags = MOUSEEVENTF_XUP;
         input.mi.mouseData = HIWORD(mouse_data);
         break;
     case WM_MOUSEWHEEL:
@@ -201,25 +217,14 @@ bool SystemKeyDown(uint16_t vk)
     return GetAsyncKeyState(vk) < 0;
 }
 
-bool SystemModifierDown()
-{
-    for (int vk : {VK_SHIFT, VK_CONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1,
-                   VK_XBUTTON2}) {
-        if (GetAsyncKeyState(vk) < 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool SystemKeyToggled(uint16_t vk)
 {
     return (GetKeyState(vk) & 1) != 0;
 }
 
-uintptr_t StartHoldTimer()
+uintptr_t StartHoldTimer(unsigned ms)
 {
-    return SetTimer(NULL, 0, ALT_HOLD_MS, AltTapTimerProc);
+    return SetTimer(NULL, 0, ms, HoldTimerProc);
 }
 
 void CancelHoldTimer(uintptr_t timer_id)

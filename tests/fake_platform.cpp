@@ -26,6 +26,7 @@ std::deque<InjectedKey> landing;
 struct FakeTimer {
     uintptr_t id;
     unsigned long long due;
+    unsigned period;
 };
 
 std::vector<FakeTimer> timers;
@@ -118,7 +119,7 @@ size_t LandInjected(size_t count)
         landing.pop_front();
         if (key.mouse != 0) {
             // Our own mouse hook passes what is marked injected.
-            if (!mouse_watched || AltTapMouseEvent({key.mouse, LLMHF_INJECTED, key.extra, static_cast<uint32_t>(key.tag), false}) == Pass) {
+            if (!mouse_watched || RemapMouseEvent({key.mouse, LLMHF_INJECTED, key.extra, static_cast<uint32_t>(key.tag), false}) == Pass) {
                 SystemMouseEvent(key.mouse);
             }
             continue;
@@ -144,29 +145,18 @@ bool SystemKeyDown(uint16_t vk)
     return system_keys_down[static_cast<uint8_t>(vk)];
 }
 
-bool SystemModifierDown()
-{
-    for (uint16_t vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN, VK_RWIN, VK_LBUTTON, VK_RBUTTON,
-                        VK_MBUTTON, VK_XBUTTON1}) {
-        if (SystemKeyDown(vk)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool SystemKeyToggled(uint16_t vk)
 {
     return vk == VK_CAPITAL && caps_lock_on;
 }
 
-uintptr_t StartHoldTimer()
+uintptr_t StartHoldTimer(unsigned ms)
 {
     if (fail_next_timer) {
         fail_next_timer = false;
         return 0;
     }
-    timers.push_back(FakeTimer{next_timer_id, now_ms + ALT_HOLD_MS});
+    timers.push_back(FakeTimer{next_timer_id, now_ms + ms, ms});
     return next_timer_id++;
 }
 
@@ -179,6 +169,9 @@ void CancelHoldTimer(uintptr_t timer_id)
 
 void ResetFakePlatform()
 {
+    // What the hook keeps between calls (a key held back, a release owed to
+    // the next reset) goes with a reset of the last run.
+    ResetEngine();
     injected_keys.clear();
     timers.clear();
     // A new process: nothing held, recorded or on its way.
@@ -221,8 +214,8 @@ void AdvanceTime(unsigned ms, bool fire)
         // A timer held up by a busy thread fires late, not in the past.
         now_ms = std::max(now_ms, next->due);
         const uintptr_t id = next->id;
-        next->due += ALT_HOLD_MS;
-        AltTapTimerProc(nullptr, WM_TIMER, id, static_cast<unsigned long>(now_ms));
+        next->due += next->period;
+        HoldTimerExpired(id);
     }
     now_ms = end;
 }

@@ -2,7 +2,7 @@
 // injected key event in call order and lets it land in the system only when
 // the test pumps, after it has come back through the hook as Windows sends
 // it back; and a simulated clock whose hold timers expire through
-// AltTapTimerProc as a test advances time.
+// HoldTimerExpired as a test advances time.
 #pragma once
 
 #include <cstdint>

@@ -15,17 +15,23 @@
 // records: a press gives its mapped key, a repeat and the release follow
 // the press, a key shared by several held keys goes up with the last of
 // them, an Alt is a tap by the typist's rule (released within ALT_HOLD_MS
-// of its press, no key, button or wheel pressed in between by anyone, late
-// or not, and no Shift, Ctrl, Windows key or button held at its press), and
+// of its press, before any other press by anyone, late or not, and with no
+// Ctrl, Windows key or button held at its press nor Shift at its release;
+// the first key pressed during it is held back, and a tap if the Alt goes
+// up first, rolled out of it, a chord if it goes up first itself), the
+// system never gets a lone Alt of the switch (let go of with nothing
+// pressed since, no Shift, Ctrl or Windows key held), and
 // a reset after a blind period may let go of a held key until its next
-// repeat. Checked at every step: each event gives exactly the
+// repeat. Other programs press and release in one call, and click.
+// Checked at every step: each event gives exactly the
 // modifier press due, then its key or click, and nothing else; every key
 // pressed while seen keeps its mapped key down in the system until its own
 // release; a mouse hook is there exactly while a tap is pending; the
 // Alt-tap records keep their invariants. At the end: no key or button is
 // down and, with CapsLock as Ctrl, the lock is off.
-// Reproduce a failure with LUMBRIX_PROPERTY_SEED and the stream index it
-// prints; LUMBRIX_PROPERTY_STREAMS runs more streams.
+// Reproduce a failure with LUMBRIX_PROPERTY_SEED, LUMBRIX_PROPERTY_FIRST set
+// to the stream index it prints and LUMBRIX_PROPERTY_STREAMS one past it;
+// LUMBRIX_PROPERTY_STREAMS alone runs more streams.
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -112,6 +118,13 @@ struct Stream {
     bool blind_keys = false;
     std::array<bool, 2> alt_unsure{};
     size_t seen = 0;
+    // The key held back by a pending tap, its layout code and since when; the
+    // last one sent, which a reset lets go of; one moved unseen while held;
+    // the switch's Alt when it is the last key pressed in the system; and
+    // another program's click sent again.
+    uint32_t held_back = 0, held_vk = 0, timer_sent = 0, held_unsure = 0, alt_last = 0;
+    unsigned long long held_since = 0;
+    uintptr_t click_on_way = 0;
     // Failures recorded before this stream: a replay for its log stops where
     // the stream failed, not where the first run did.
     int earlier_failures = 0;
@@ -192,9 +205,16 @@ struct Stream {
         for (; seen < injected_keys.size(); ++seen) {
             const InjectedKey& key = injected_keys[seen];
             Note(FormatInjected(key));
+            const bool alt = key.mouse == 0 && (key.vk == VK_LMENU || key.vk == VK_RMENU);
+            const bool chord = Held({VK_LSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN}) || system_keys_down[VK_LSHIFT] ||
+                               system_keys_down[VK_LCONTROL] || system_keys_down[VK_RCONTROL] || system_keys_down[VK_LWIN];
+            EXPECT_FALSE(alt && !key.down && alt_last == key.vk && RemapOptions.send_lang && !RemapOptions.swap_alt_for_ctrl &&
+                         !AnyFree() && blind == Sighted && !blind_keys && !chord) << "a lone Alt reached the system";
+            const bool switchs = alt && press[key.vk].alt_tap && press[key.vk].mapped == key.vk && !OtherHolder(key.vk, key.vk);
+            alt_last = (key.down || key.mouse != 0) && key.tag != SELF_MASK_TAG ? (switchs ? key.vk : 0) : alt_last;
             if (key.mouse != 0) {
                 keys.emplace_back(static_cast<uint16_t>(key.mouse), true);
-            } else if (key.tag != SELF_MASK_TAG) {
+            } else if (key.tag != SELF_MASK_TAG && key.vk != VK_MENU_MASK) {
                 keys.emplace_back(key.vk, key.down);
             }
         }
@@ -214,6 +234,7 @@ struct Stream {
     {
         SystemKeyEvent(vk, down);
         system_physical[vk] = down;
+        alt_last = down ? 0 : alt_last;
         for (uint32_t other : KEYS) {
             if (!down && other != vk && press[other].mapped == vk) {
                 press[other].knocked = true;
@@ -242,18 +263,13 @@ struct Stream {
         p = Press{};
     }
 
-    // Whether a Shift, Ctrl or Windows key other than `vk` is down in the system.
-    bool ModifierHeld(uint32_t vk) const
+    // Whether a held key stands for one of `keys` in the system.
+    bool Held(std::initializer_list<uint16_t> keys) const
     {
-        for (uint32_t other : KEYS) {
-            const Press& p = press[other];
-            const uint16_t m = p.mapped;
-            if (other != vk && p.down && p.in_system && !p.free &&
-                (m == VK_LSHIFT || m == VK_RSHIFT || m == VK_LCONTROL || m == VK_RCONTROL || m == VK_LWIN || m == VK_RWIN)) {
-                return true;
-            }
-        }
-        return false;
+        return std::any_of(std::begin(KEYS), std::end(KEYS), [&](uint32_t vk) {
+            const Press& p = press[vk];
+            return p.down && p.in_system && !p.free && std::find(keys.begin(), keys.end(), p.mapped) != keys.end();
+        });
     }
 
     void Decide(Press& side, uint32_t alt, Keys& expected)
@@ -266,14 +282,41 @@ struct Stream {
         expected.emplace_back(side.mapped, true);
     }
 
-    // A pending Alt tap, on either side but `own`, turns into its modifier.
+    bool PendingTap() const
+    {
+        return (press[VK_LMENU].alt_tap && !press[VK_LMENU].decided) || (press[VK_RMENU].alt_tap && !press[VK_RMENU].decided);
+    }
+
+    // A pending Alt tap, on either side but `own`, turns into its modifier, a
+    // settled one presses it; then the key held back goes by its own rule.
     void InterruptTaps(uint32_t own, Keys& expected)
     {
         for (uint32_t alt : {uint32_t{VK_LMENU}, uint32_t{VK_RMENU}}) {
             Press& side = press[alt];
-            if (alt != own && side.down && side.alt_tap && !side.decided) {
+            if (alt != own && side.down && side.alt_tap && (!side.decided || (side.mapped == 0 && !side.stale))) {
                 Decide(side, alt, expected);
             }
+        }
+        LetHeldBackGo(expected);
+    }
+
+    void LetHeldBackGo(Keys& expected)
+    {
+        if (held_back != 0 && !PendingTap()) {
+            for (uint32_t alt : {uint32_t{VK_LMENU}, uint32_t{VK_RMENU}}) {
+                if (press[alt].alt_tap && press[alt].down && press[alt].mapped == 0 && !press[alt].stale) {
+                    Decide(press[alt], alt, expected);
+                }
+            }
+            // Let go of at the next reset if it passes as itself; sent where
+            // the hook is blind, what its next press finds is past telling.
+            held_unsure = blind != Sighted ? held_back : held_unsure;
+            Press& p = press[timer_sent = std::exchange(held_back, 0)];
+            p = p.mapped != 0 ? p : Press{true, false, false, true, p.free, MapsTo(held_vk), now, now, false, static_cast<uint16_t>(held_vk)};
+            p.in_system = true;
+            p.knocked = false;
+            system_physical[held_vk] = p.mapped == held_vk;
+            expected.emplace_back(p.mapped, true);
         }
     }
 
@@ -289,7 +332,7 @@ struct Stream {
             // past telling.
             side = Press{true, true, false, false, side.free || AnyFree(), 0, now, now, timed, static_cast<uint16_t>(vk)};
             side.timer_from = call_time;
-            if (ModifierHeld(vk) || !buttons.empty()) {
+            if (Held({VK_LCONTROL, VK_RCONTROL, VK_LWIN}) || !buttons.empty()) {
                 Decide(side, vk, expected);
             } else if (!timed && !side.free) {
                 FailNextHoldTimer();
@@ -297,16 +340,19 @@ struct Stream {
         } else if (down && !side.decided) {
             if (now - side.since >= ALT_HOLD_MS) {
                 Decide(side, vk, expected);
+                LetHeldBackGo(expected);
             }
         } else if (down) {
             Decide(side, vk, expected);
+        } else if (!side.decided && now - side.since < ALT_HOLD_MS && !Held({VK_LSHIFT})) {
+            // A tap: the IME key, then the key held back.
+            const uint16_t key = vk == VK_LMENU ? VK_IME_OFF : VK_IME_ON;
+            expected.insert(expected.end(), {{key, true}, {key, false}});
+            side = Press{};
+            LetHeldBackGo(expected);
         } else if (!side.decided) {
-            const bool tap = now - side.since < ALT_HOLD_MS;
-            const uint16_t key = tap ? (vk == VK_LMENU ? VK_IME_OFF : VK_IME_ON) : Modifier(vk);
-            expected.emplace_back(key, true);
-            if (tap || !OtherHolder(vk, key)) {
-                expected.emplace_back(key, false);
-            }
+            Decide(side, vk, expected);
+            LetHeldBackGo(expected);
         }
         side.last = now;
         if (!down && side.decided) {
@@ -329,7 +375,8 @@ struct Stream {
         if (down) {
             return p.down ? p.sent : layout == Jis && !shift ? VK_JIS_EISU : VK_CAPITAL;
         }
-        const bool lost = blind == Sighted && p.sent == VK_CAPITAL && p.mapped != VK_CAPITAL && (layout == Jis ? !shift : shift);
+        const bool lost = blind == Sighted && p.sent == VK_CAPITAL && p.mapped != VK_CAPITAL && held_back != vk &&
+                          (layout == Jis ? !shift : shift);
         return lost ? 0 : p.sent;
     }
 
@@ -362,6 +409,9 @@ struct Stream {
         }
         if (blind != Sighted) {
             blind_keys = true;
+            // A key held back, then moved unseen: what its next press finds is past telling.
+            held_unsure = key == held_back ? key : held_unsure;
+            held_back = key == held_back ? 0 : held_back;
             if (down && !p.down) {
                 p = Press{true, false, false, true, false, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
             } else if (!down) {
@@ -386,6 +436,11 @@ struct Stream {
         }
         Keys expected;
         HookVerdict verdict = Swallow;
+        // The release of the key held back decides the tap: a chord.
+        const bool own_release = !down && held_back == key;
+        if (own_release) {
+            InterruptTaps(0, expected);
+        }
         if (vk == 0) {
             // Only raw input hears this release.
             LetGo(key, expected);
@@ -394,18 +449,43 @@ struct Stream {
             if (late && down) {
                 // Passed on untouched: the key is itself from now on, and what
                 // it stood for before goes.
-                InterruptTaps(vk == VK_LMENU || vk == VK_RMENU ? vk : 0, expected);
-                if (p.down && p.mapped != vk) {
-                    const Press keep = p;
-                    LetGo(key, expected);
-                    p = keep;
+                const bool alt = vk == VK_LMENU || vk == VK_RMENU;
+                InterruptTaps(alt ? vk : 0, expected);
+                const bool going = p.down && (p.mapped != 0 || p.alt_tap);
+                if (alt && !going) {
+                    p.free = p.free || std::exchange(alt_unsure[vk == VK_LMENU ? 0 : 1], false);
                 }
-                p = Press{true, false, false, true, false, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
-                if (vk == VK_CAPITAL && RemapOptions.capslock_to_ctrl) {
-                    // Let go of at once, its lock switched back: the next repeat is Ctrl.
-                    const Keys back = {{VK_CAPITAL, false}, {VK_CAPITAL, true}, {VK_CAPITAL, false}};
-                    expected.insert(expected.end(), back.begin(), back.begin() + (caps_lock_on ? 3 : 1));
-                    p = Press{true, false, false, false, false, 0, now, now, false, VK_CAPITAL};
+                if (alt && (going ? p.alt_tap : RemapOptions.send_lang != 0)) {
+                    // Still the switch's: the system's Alt stands for its
+                    // modifier, or a stray repeat of it is let go of.
+                    if (!p.down || p.mapped == 0) {
+                        p = Press{true, true, true, true, p.free, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
+                    } else if (p.mapped != vk && !OtherHolder(key, static_cast<uint16_t>(vk))) {
+                        expected.emplace_back(static_cast<uint16_t>(vk), false);
+                    }
+                    p.decided = true;
+                    p.timed = false;
+                    p.last = now;
+                    alt_last = OtherHolder(key, static_cast<uint16_t>(vk)) ? 0 : vk;
+                    LetHeldBackGo(expected);
+                } else if (p.down && !p.alt_tap && p.mapped != 0 && p.mapped != vk) {
+                    // A repeat of a key held as its replacement keeps it; the stray key goes.
+                    if (!OtherHolder(key, static_cast<uint16_t>(vk))) {
+                        expected.emplace_back(static_cast<uint16_t>(vk), false);
+                    }
+                } else {
+                    if (p.down && p.mapped != vk) {
+                        const Press keep = p;
+                        LetGo(key, expected);
+                        p = keep;
+                    }
+                    p = Press{true, false, false, true, p.free, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
+                    if (vk == VK_CAPITAL && RemapOptions.capslock_to_ctrl) {
+                        // Let go of at once, its lock switched back: the next repeat is Ctrl.
+                        const Keys back = {{VK_CAPITAL, false}, {VK_CAPITAL, true}, {VK_CAPITAL, false}};
+                        expected.insert(expected.end(), back.begin(), back.begin() + (caps_lock_on ? 3 : 1));
+                        p = Press{true, false, false, false, false, 0, now, now, false, VK_CAPITAL};
+                    }
                 }
             } else {
                 const bool alt = vk == VK_LMENU || vk == VK_RMENU;
@@ -416,6 +496,10 @@ struct Stream {
                 // A key let go of by a reset comes back as a new press.
                 const bool going = p.down && (p.mapped != 0 || p.alt_tap);
                 const bool routed = alt && (going ? p.alt_tap : down && RemapOptions.send_lang != 0);
+                if (down && !going && key == held_unsure) {
+                    p.free = true;
+                    held_unsure = 0;
+                }
                 if (alt && down && !going) {
                     p.free = p.free || alt_unsure[vk == VK_LMENU ? 0 : 1];
                     alt_unsure[vk == VK_LMENU ? 0 : 1] = false;
@@ -425,18 +509,31 @@ struct Stream {
                     p = Press{};
                     p.free = free;
                 }
-                if (down) {
+                // Behind an Alt past telling, the key is past telling too.
+                const bool may_hold = down && !alt && held_back == 0 && (PendingTap() || AnyFree(true));
+                const bool hold = may_hold && PendingTap() && !AnyFree(true);
+                if (hold) {
+                    // Held back until the tap is decided.
+                    held_back = key;
+                    held_vk = vk;
+                    held_since = at_call;
+                    p.down = true;
+                    p.sent = static_cast<uint16_t>(vk);
+                } else if (down) {
                     InterruptTaps(routed ? vk : 0, expected);
                 }
-                if (routed) {
+                if (hold) {
+                    // Nothing yet.
+                } else if (routed) {
                     AltTapEvent(vk, down, expected);
-                } else if (late && (p.mapped == vk || p.mapped == 0)) {
+                } else if (late && !own_release && (p.mapped == vk || p.mapped == 0)) {
                     // Windows has let this release through already.
                     p = Press{};
                 } else if (down) {
                     if (!p.down || p.mapped == 0) {
                         p = Press{true, false, false, true, p.free, MapsTo(vk), now, now, false, static_cast<uint16_t>(vk)};
                     }
+                    p.free = p.free || may_hold;
                     p.in_system = true;
                     p.knocked = false;
                     expected.emplace_back(p.mapped, true);
@@ -465,6 +562,7 @@ struct Stream {
             HookKeyEvent event = PhysicalEvent(message, vk, queued ? Now() - 2 * wait : typed);
             event.scanCode = key == VK_CAPITAL ? 0x3A : 0;
             verdict = RemapKeyEvent(event);
+            timer_sent = !down && key == timer_sent ? 0 : timer_sent;
             stall_answered = KeyboardHookAnswered;
             if (key == VK_CAPITAL && !down) {
                 RawKeyReleased(1, 0x3A, Now());
@@ -474,6 +572,7 @@ struct Stream {
         if (verdict == Pass && !late) {
             Note("=" + std::to_string(vk));
             SystemKeyEvent(vk, down);
+            alt_last = down ? 0 : alt_last;
             sent.emplace_back(static_cast<uint16_t>(vk), down);
         }
         const bool deferred = std::exchange(reset_deferred, reset_deferred && vk == 0);
@@ -492,21 +591,24 @@ struct Stream {
     // A click, a button's release, a wheel turn or a move. A pending tap
     // has the mouse hook: a click or a turn makes it the modifier, and comes
     // again behind that modifier's press.
-    void Mouse(uintptr_t message)
+    // Another program's (`foreign`) counts the same, and its release, sent
+    // in the same call as its press, follows that press sent again.
+    void Mouse(uintptr_t message, bool foreign = false)
     {
-        LandInjected();
-        Injected();
-        const bool pending = (press[VK_LMENU].alt_tap && !press[VK_LMENU].decided) ||
-                             (press[VK_RMENU].alt_tap && !press[VK_RMENU].decided);
-        Note("[" + FormatMouse(message, 1u << 16) + "]");
-        if (blind == Sighted && !AnyFree(true)) {
-            ASSERT_EQ(mouse_watched, pending) << "a mouse hook exactly while a tap is pending";
-        }
         const bool press_or_turn = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_XBUTTONDOWN ||
                                    message == WM_MOUSEWHEEL;
+        if (!foreign || press_or_turn) {
+            LandInjected();
+            Injected();
+        }
+        const bool pending = PendingTap();
+        Note("[" + FormatMouse(message, 1u << 16) + (foreign ? "@]" : "]"));
+        if (blind == Sighted && !AnyFree(true) && (!foreign || press_or_turn)) {
+            ASSERT_EQ(mouse_watched, pending) << "a mouse hook exactly while a tap is pending";
+        }
         const bool hooked = mouse_watched && blind == Sighted;
         // Handed on late, a click still interrupts, and is not sent again.
-        const bool late = hooked && Roll(8) == 0;
+        const bool late = hooked && !foreign && Roll(8) == 0;
         Keys expected;
         if (pending && blind == Sighted && press_or_turn) {
             InterruptTaps(0, expected);
@@ -514,14 +616,21 @@ struct Stream {
                 expected.emplace_back(static_cast<uint16_t>(message), true);
             }
         }
-        if (!hooked || AltTapMouseEvent({message, 0, 0, 0, late}) == Pass) {
+        if (foreign && !press_or_turn && std::exchange(click_on_way, 0) == message - 1) {
+            expected.emplace_back(static_cast<uint16_t>(message), true);
+        }
+        click_on_way = foreign && press_or_turn && !expected.empty() && message != WM_MOUSEWHEEL ? message : 0;
+        if (!hooked || RemapMouseEvent({message, foreign ? 1u : 0u, foreign ? 7u : 0u, 0, late}) == Pass) {
             SystemMouseEvent(message);
+            alt_last = press_or_turn ? 0 : alt_last;
         }
         const Keys sent = Injected();
         if (!AnyFree(true)) {
             ASSERT_EQ(sent, expected) << "the modifier, then the click";
         }
-        Land();
+        if (!foreign || !press_or_turn) {
+            Land();
+        }
     }
 
     // Another program injects a press and a release of `vk`: a press
@@ -529,9 +638,12 @@ struct Stream {
     // reports the release from no device.
     void Foreign(uint32_t vk)
     {
+        const bool batched = Roll(2) != 0;  // both in one call: nothing lands in between
         for (bool down : {true, false}) {
-            LandInjected();
-            Injected();
+            if (down || !batched) {
+                LandInjected();
+                Injected();
+            }
             Note(std::string(down ? "[id:" : "[iu:") + std::to_string(vk) + "]");
             Keys expected;
             if (down) {
@@ -548,6 +660,7 @@ struct Stream {
             Keys sent = Injected();
             if (verdict == Pass) {
                 SystemKeyEvent(vk, down);
+                alt_last = down ? 0 : alt_last;
                 sent.emplace_back(static_cast<uint16_t>(vk), down);
             }
             for (uint32_t other : KEYS) {
@@ -557,7 +670,9 @@ struct Stream {
             if (!AnyFree()) {
                 ASSERT_EQ(sent, expected) << "another program's key: the modifier due, then the key";
             }
-            Land();
+            if (!down || !batched) {
+                Land();
+            }
         }
     }
 
@@ -595,6 +710,10 @@ struct Stream {
     void ChangeOptions(const char* options)
     {
         Note(std::string("[o:") + options + "]");
+        Keys expected;
+        if (held_back != 0) {
+            InterruptTaps(0, expected);
+        }
         SetOptions(options);
         Press& caps = press[VK_CAPITAL];
         if (blind == Sighted && RemapOptions.capslock_to_ctrl && caps.down && caps.mapped == VK_CAPITAL) {
@@ -607,8 +726,15 @@ struct Stream {
                 press[alt].decided = true;
             }
         }
-        for (const auto& key : Injected()) {
-            ASSERT_EQ(key.first, VK_CAPITAL) << "a switch change lets go of nothing but a CapsLock that becomes Ctrl";
+        // First the key held back, behind its modifier.
+        Keys sent = Injected();
+        const size_t flushed = std::min(sent.size(), expected.size());
+        const bool sure = !AnyFree() && !blind_keys;
+        if (sure) {
+            ASSERT_EQ(Keys(sent.begin(), sent.begin() + flushed), expected) << "a key held back goes first";
+        }
+        for (size_t i = sure ? flushed : sent.size(); i < sent.size(); ++i) {
+            ASSERT_EQ(sent[i].first, VK_CAPITAL) << "a switch change lets go of nothing but a CapsLock that becomes Ctrl";
         }
         Land();
     }
@@ -619,6 +745,22 @@ struct Stream {
     void Reset(const char* why)
     {
         Note(std::string("[reset ") + why + "]");
+        Keys flushed;
+        if (held_back != 0) {
+            // The key held back goes, pressed and let go of.
+            const uint32_t key = held_back;
+            const bool free = press[key].free;
+            InterruptTaps(0, flushed);
+            LetGo(key, flushed);
+            timer_sent = 0;
+            press[key].free = free;
+            press[key].down = true;
+            press[key].sent = static_cast<uint16_t>(held_vk);
+            system_physical[held_vk] = false;
+        }
+        // The key held back that went last is let go of if it passes as itself.
+        const Press& sent = press[std::exchange(timer_sent, 0)];
+        system_physical[sent.sent] = system_physical[sent.sent] && !(sent.down && sent.mapped == sent.sent && !blind_keys);
         blind_keys = blind_keys || injection_refused;
         // A key the system holds itself that the engine may hold too (for
         // another press, or one past telling) cannot be told from one it
@@ -642,7 +784,7 @@ struct Stream {
             } else {
                 // Let go of; an Alt at the Alt-tap switch stays no tap, any
                 // other key's next repeat is a new press.
-                p.stale = p.stale || (!p.alt_tap && p.mapped != 0 && p.mapped != p.sent);
+                p.stale = p.stale || p.alt_tap || (p.mapped != 0 && p.mapped != p.sent);
                 p.decided = true;
                 p.in_system = false;
                 p.mapped = 0;
@@ -654,10 +796,12 @@ struct Stream {
             }
         }
         reset_deferred = unqueryable;
-        lock_touched = lock_touched && reset_deferred;
+        lock_touched = lock_touched && (reset_deferred || InFlight[VK_CAPITAL] != 0);
         ResetEngine();
         for (const auto& key : Injected()) {
-            ASSERT_TRUE(!key.second || key.first == VK_CAPITAL) << "a reset presses nothing but the lock: " << key.first;
+            const bool held_back_key = std::find(flushed.begin(), flushed.end(), key) != flushed.end();
+            ASSERT_TRUE(!key.second || key.first == VK_CAPITAL || held_back_key || blind_keys || unsure)
+                << "a reset presses nothing but the lock and a key held back: " << key.first;
         }
     }
 
@@ -684,9 +828,16 @@ struct Stream {
         Keys sent = Injected();
         Keys expected;
         for (uint32_t alt : {uint32_t{VK_LMENU}, uint32_t{VK_RMENU}}) {
+            // The first timer due decides: the Alt's, or the key held back's.
             Press& side = press[alt];
-            if (timers && side.down && side.alt_tap && side.timed && !side.decided && now - side.timer_from >= ALT_HOLD_MS) {
+            const bool pending = timers && side.down && side.alt_tap && !side.decided;
+            const bool alt_due = pending && side.timed && now - side.timer_from >= ALT_HOLD_MS;
+            if (pending && held_back != 0 && now - held_since >= KEY_HOLD_MS &&
+                (!alt_due || held_since + KEY_HOLD_MS < side.timer_from + ALT_HOLD_MS)) {
+                InterruptTaps(0, expected);
+            } else if (alt_due) {
                 Decide(side, alt, expected);
+                LetHeldBackGo(expected);
             }
         }
         // A tap let go of where the hook is blind is still pending to the engine.
@@ -703,6 +854,9 @@ struct Stream {
         Note("[blind " + std::to_string(kind) + "]");
         blind = kind;
         if (kind == Elevated) {
+            // A CapsLock held back may go, dropped, and stay on its way: the
+            // lock is switched off only at a reset a second later.
+            lock_touched = lock_touched || (press[VK_CAPITAL].down && (held_back == VK_CAPITAL || press[VK_CAPITAL].free));
             injection_dropped = true;
             ASSERT_FALSE(ForegroundReturnsToSight(HIGH_LEVEL, MEDIUM_LEVEL));
         } else if (kind == Locked || kind == OtherDesktop) {
@@ -754,8 +908,9 @@ void CheckStep(Stream& s)
     ExpectInvariants(alt_tap_left, "left");
     ExpectInvariants(alt_tap_right, "right");
     ASSERT_FALSE(alt_tap_left.timer_id != 0 && alt_tap_right.timer_id != 0) << "two pending timers";
-    const size_t records_waiting = (alt_tap_left.timer_id != 0) + (alt_tap_right.timer_id != 0);
-    ASSERT_EQ(PendingHoldTimers(), records_waiting) << "a timer outlived its press";
+    const size_t records_waiting = (alt_tap_left.timer_id != 0) + (alt_tap_right.timer_id != 0) + (s.held_back != 0);
+    ASSERT_TRUE(s.AnyFree(true) || s.blind != Sighted || s.blind_keys || PendingHoldTimers() == records_waiting)
+        << "a timer outlived its press";
     s.ExpectHeldKeysDown();
 }
 
@@ -780,6 +935,13 @@ void Step(Stream& s)
         }
     } else if (roll < 12) {
         s.Event(KEYS[s.Roll(std::size(KEYS))], true);
+    } else if (roll == 12 && s.Roll(4) == 0) {
+        // Another program clicks a button the user does not hold.
+        const uintptr_t click = CLICKS[s.Roll(3)];
+        if (std::find(s.buttons.begin(), s.buttons.end(), click) == s.buttons.end()) {
+            s.Mouse(click, true);
+            s.Mouse(click + 1, true);
+        }
     } else if (roll == 12) {
         const uintptr_t click = CLICKS[s.Roll(std::size(CLICKS))];
         const auto held = std::find(s.buttons.begin(), s.buttons.end(), click);
@@ -897,7 +1059,7 @@ TEST(RemapProperty, RandomStreamsInABlindingDesktopLeaveNoKeyDown)
     const unsigned long long streams = EnvNumber("LUMBRIX_PROPERTY_STREAMS", 100000);
     std::printf("property seed %llu, %llu streams\n", seed, streams);
     std::string log;
-    for (unsigned long long index = 0; index < streams; ++index) {
+    for (unsigned long long index = EnvNumber("LUMBRIX_PROPERTY_FIRST", 0); index < streams; ++index) {
         PlayStream(seed * 1000003 + index, false, &log);
         if (::testing::Test::HasFailure()) {
             PlayStream(seed * 1000003 + index, true, &log);

@@ -117,7 +117,7 @@ std::string RunRemapScript(const char* options, const std::string& script)
         const size_t colon = step.find(':');
         const std::string verb = step.substr(0, colon);
         const std::string arg = colon == std::string::npos ? "" : step.substr(colon + 1);
-        const size_t seen = injected_keys.size();
+        size_t seen = injected_keys.size();
         std::string mark;
         uint32_t mouse_data = 0;
         const uintptr_t mouse = MouseStep(verb, arg, &mouse_data);
@@ -170,9 +170,33 @@ std::string RunRemapScript(const char* options, const std::string& script)
             queued = true;
         } else if (verb == "raw" || verb == "iraw") {
             RawKeyReleased(verb == "raw" ? 1 : 0, 0x3A, Now() - static_cast<uint32_t>(std::stoul(arg)));
+        } else if (verb == "ip" || verb == "ic") {
+            // Another program's press and release in one call: both reach
+            // the hooks before anything injected lands.
+            uint32_t data = 0;
+            const uintptr_t click = MouseStep("c", arg, &data);
+            for (uintptr_t up : {0, 1}) {
+                const uint32_t vk = ScriptKey(verb == "ip" ? arg : "0");
+                HookKeyEvent event = PhysicalEvent(up ? WM_KEYUP : WM_KEYDOWN, vk);
+                event.flags = LLKHF_INJECTED;
+                event.dwExtraInfo = 7;
+                const bool passed = verb == "ip" ? RemapKeyEvent(event) == Pass
+                                                 : !mouse_watched ||
+                                                       RemapMouseEvent({click + up, LLMHF_INJECTED, 7, data, false}) == Pass;
+                for (; seen < injected_keys.size(); ++seen) {
+                    out.push_back(FormatInjected(injected_keys[seen]));
+                }
+                if (passed && verb == "ip") {
+                    out.push_back("@" + std::to_string(vk) + (up ? "^" : "v"));
+                    SystemKeyEvent(vk, !up);
+                } else if (passed) {
+                    out.push_back("@" + FormatMouse(click + up, data));
+                    SystemMouseEvent(click + up);
+                }
+            }
         } else if (mouse != 0) {
             const bool hooked = mouse_watched && !blind;
-            if (!hooked || AltTapMouseEvent({mouse, 0, 0, mouse_data, false}) == Pass) {
+            if (!hooked || RemapMouseEvent({mouse, 0, 0, mouse_data, false}) == Pass) {
                 mark = (hooked ? "=" : "~") + FormatMouse(mouse, mouse_data);
                 SystemMouseEvent(mouse);
             }

@@ -13,6 +13,8 @@
 //                     their calls come when it ends; Windows hands on each
 //                     it gave up on (`t:` or `busy:` ends the keys)
 //   id:KEY / iu:KEY   another program injects KEY down / up
+//   ip:KEY / ic:BUTTON  another program injects KEY's press and release /
+//                     a click of BUTTON, both in one call
 //   raw:MS / iraw:MS  raw input reports the release of scan code 0x3A (the
 //                     CapsLock key) as of MS milliseconds ago, from the
 //                     keyboard / from injected input (no device)

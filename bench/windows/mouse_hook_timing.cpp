@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench/windows/timing.h"
-#include "remap/alt_tap.h"
+#include "remap/keyboard_hook.h"
 
 namespace {
 

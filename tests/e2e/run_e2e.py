@@ -472,6 +472,10 @@ def masked_ctrl_press():
     return [masked, "inj down %d pass" % VK_LCONTROL, masked]
 
 
+# The key sent between the press and the release of an Alt held alone.
+MENU_MASK = ["inj down 232 pass", "inj up 232 pass"]
+
+
 def replaced(physical_vk, injected_vk):
     """A key the program swallows and replaces, pressed and released."""
     return ["phys down %d drop" % physical_vk, "inj down %d pass" % injected_vk,
@@ -560,7 +564,10 @@ def check_hold(s, physical_name, physical_vk, modifier_vk):
                              5, "the held Alt key to act as a modifier")
     s.send(physical_name + "-")
     v = s.settle(mark)
-    expect(v.chain(), replaced(physical_vk, modifier_vk), "an Alt key held alone", v)
+    # Held alone, an Alt would open the menu bar: a masking key goes first.
+    masked = MENU_MASK if modifier_vk == VK_LMENU else []
+    expect(v.chain(), replaced(physical_vk, modifier_vk)[:3] + masked + replaced(physical_vk, modifier_vk)[3:],
+           "an Alt key held alone", v)
     press = v.hooks()[0]
     return v, v.ms(modifier.qpc - press.qpc)
 
@@ -578,15 +585,26 @@ def alt_tap_alone(s):
     expect_true(480 <= delay <= 1500, "the held Alt became a modifier after %.0f ms, not at about 500 ms"
                 % delay, v)
     print("    left Alt held alone: Alt pressed %.0f ms after the key" % delay)
-    expect(v.app(), ["down 18", "up 18"], "a held Alt in the application", v)
+    expect(v.app(), ["down 18", "down 232", "up 232", "up 18"], "a held Alt in the application", v)
 
-    # The C that interrupts the pending Alt is held back and sent again
-    # behind the Alt injected for it.
+    # The C pressed while the Alt is pending is held back; let go of first,
+    # it is a chord: the Alt, then C pressed and let go of.
     v = s.keys("lalt+ c lalt-")
-    expect(v.chain(), ["phys down 164 drop", "phys down 67 drop", "inj down 164 pass", "inj down 67 pass",
-                       "phys up 67 pass", "phys up 164 drop", "inj up 164 pass"], "Alt+C in the hook chain", v)
+    expect(v.chain(), ["phys down 164 drop", "phys down 67 drop", "phys up 67 drop", "inj down 164 pass",
+                       "inj down 67 pass", "inj up 67 pass", "phys up 164 drop", "inj up 164 pass"],
+           "Alt+C in the hook chain", v)
     expect([a for a in v.app() if "char" not in a], ["down 18", "down 67", "up 67", "up 18"],
            "Alt+C in the application", v)
+    v = s.keys("lalt+ k lalt-")
+    expect([a for a in v.app() if "char" not in a], ["down 18", "down 75", "up 75", "up 18"],
+           "a nested chord: Alt+K", v)
+    # K rolled out of a right Alt tap: IME on, then k without Alt.
+    v = s.keys("ralt+ k+ ralt- k-")
+    expect(v.chain(), ["phys down 165 drop", "phys down 75 drop", "phys up 165 drop", "inj down 22 pass",
+                       "inj up 22 pass", "inj down 75 pass", "phys up 75 pass"], "K rolled out of the tap", v)
+    expect([a for a in v.app() if "char" not in a], ["down 22", "up 22", "down 75", "up 75"],
+           "K rolled out of the tap in the application", v)
+    expect(v.chars(), "k", "K rolled out of the tap types k", v)
 
     v = s.keys("lalt+ ralt lalt-")
     expect(v.chain(), ["phys down 164 drop", "phys down 165 drop", "inj down 164 pass", "phys up 165 drop",
@@ -627,8 +645,9 @@ def swap_with_alt_tap(s):
     expect(v.injected(), ["inj down 26 pass", "inj up 26 pass", "inj down 22 pass", "inj up 22 pass"],
            "Alt taps with the swap on", v)
     v = s.keys("lalt+ c lalt-")
-    expect(v.chain(), ["phys down 164 drop", "phys down 67 drop", "inj down 162 pass", "inj down 67 pass",
-                       "phys up 67 pass", "phys up 164 drop", "inj up 162 pass"], "left Alt+C with the swap on", v)
+    expect(v.chain(), ["phys down 164 drop", "phys down 67 drop", "phys up 67 drop", "inj down 162 pass",
+                       "inj down 67 pass", "inj up 67 pass", "phys up 164 drop", "inj up 162 pass"],
+           "left Alt+C with the swap on", v)
     expect(v.app(), ["down 17", "down 67", "char 3", "up 67", "up 17"], "left Alt+C acts as Ctrl+C", v)
     v, delay = check_hold(s, "ralt", VK_RMENU, VK_RCONTROL)
     expect_true(480 <= delay <= 1500, "the held right Alt became right Ctrl after %.0f ms" % delay, v)
@@ -685,8 +704,9 @@ def alt_click(s):
         v = click_probe(s, "", "lalt-", "lalt+")
         expect([m for m in v.app() if m.startswith("lbutton")], ["lbuttondown 0", "lbuttonup %d" % held],
                "the button let go of with the Alt held as %s" % ("Ctrl" if swap else "Alt"), v)
-        expect(v.injected(), ["inj down %d pass" % modifier, "inj up %d pass" % modifier],
-               "the modifier from the Alt's press, no IME key", v)
+        # No key pressed after the Alt: it is let go of behind the mask.
+        expect(v.injected(), ["inj down %d pass" % modifier] + ([] if swap else MENU_MASK) +
+               ["inj up %d pass" % modifier], "the modifier from the Alt's press, no IME key", v)
         s.end_case()
 
 
@@ -1601,8 +1621,8 @@ def auto_repeat(s):
     # the hold time, every repeat into one more Alt press.
     v, presses = hold_repeating(s, "lalt", VK_LMENU, 4)
     expect(v.chain(), ["phys down 164 drop", "inj down 164 pass"] + ["phys down 164 drop", "inj down 164 pass"] *
-           (presses - 1) + ["phys up 164 drop", "inj up 164 pass"], "left Alt held with Alt-tap on", v)
-    expect(v.app(), ["down 18"] * presses + ["up 18"], "left Alt held, in the application", v)
+           (presses - 1) + ["phys up 164 drop"] + MENU_MASK + ["inj up 164 pass"], "left Alt held with Alt-tap on", v)
+    expect(v.app(), ["down 18"] * presses + ["down 232", "up 232", "up 18"], "left Alt held, in the application", v)
 
 
 @case("load")
