@@ -113,22 +113,20 @@ struct Stream {
     // The window in front cannot be queried; a reset may wait for a key.
     bool unqueryable = false, reset_deferred = false, chained = false;
     unsigned long long call_time = 0;
-    // Keys went up or down where the hook was blind, or the system refused
-    // the releases of a reset: what the keys held then stand for is anyone's
-    // guess until they are let go, and so is each Alt's next press (the
-    // engine may take it for a repeat of one let go of unseen).
+    // Keys moved where the hook was blind, or the system refused a reset's
+    // releases: what the keys held then stand for is past telling until let
+    // go, and so is each Alt's next press (maybe a repeat of one let go unseen).
     bool blind_keys = false;
     std::array<bool, 2> alt_unsure{};
     size_t seen = 0;
-    // The key held back by a pending tap and since when; the
-    // last one sent, which a reset lets go of; one moved unseen while held;
-    // the switch's Alt when it is the last key pressed in the system; and
-    // another program's click sent again.
+    // The key held back by a pending tap and since when; the last one sent,
+    // which a reset lets go of; one moved unseen while held; the switch's Alt
+    // when it is the last key pressed in the system; another program's click
+    // sent again.
     uint32_t held_back = 0, timer_sent = 0, held_unsure = 0, alt_last = 0;
     unsigned long long held_since = 0;
     uintptr_t click_on_way = 0;
-    // Failures recorded before this stream: a replay for its log stops where
-    // the stream failed, not where the first run did.
+    // Failures before this stream: its replay stops where it failed itself.
     int earlier_failures = 0;
 
     bool Failed() const
@@ -144,12 +142,6 @@ struct Stream {
     }
 
     unsigned Roll(unsigned n) { return static_cast<unsigned>(random() % n); }
-
-    uint16_t Modifier(uint32_t alt) const
-    {
-        const bool swap = RemapOptions.swap_alt_for_ctrl != 0;
-        return static_cast<uint16_t>(alt == VK_LMENU ? (swap ? VK_LCONTROL : VK_LMENU) : (swap ? VK_RCONTROL : VK_RMENU));
-    }
 
     // The key a fresh press of `vk` stands for under the switches in force.
     static uint16_t MapsTo(uint32_t vk)
@@ -180,16 +172,15 @@ struct Stream {
                            [&](uint32_t other) { return other != vk && press[other].down && press[other].mapped == key; });
     }
 
-    // Whether a held key, or a held Alt, is one whose press the model
-    // cannot tell.
+    // Whether a held key (an Alt, with `alts_only`) has a press past telling.
     bool AnyFree(bool alts_only = false) const
     {
         return std::any_of(std::begin(KEYS), std::end(KEYS),
                            [&](uint32_t vk) { return press[vk].down && press[vk].free && (!alts_only || IsAlt(vk)); });
     }
 
-    // What was injected since the last look, masking events aside, and
-    // whether the engine's own view of it is consistent.
+    // What was injected since the last look, masking events aside; never a
+    // lone Alt of the switch.
     Keys Injected()
     {
         Keys keys;
@@ -220,8 +211,7 @@ struct Stream {
         Injected();
     }
 
-    // A physical key reaches the system without the hook's word. Its
-    // release lets go of that key whoever held it there.
+    // A physical key reaches the system unhooked; its release lets go of it.
     void SystemPhysical(uint32_t vk, bool down)
     {
         SystemKeyEvent(vk, down);
@@ -236,8 +226,7 @@ struct Stream {
     void LetGo(uint32_t vk, Keys& expected)
     {
         Press& p = press[vk];
-        // A key the engine let go of at a reset is not let go of twice; one
-        // that passes as itself passes its release.
+        // Not twice after a reset let go of it; a key passing as itself passes its release.
         if (p.mapped != 0 && !OtherHolder(vk, p.mapped)) {
             if (p.in_system || (!p.alt_tap && p.mapped == p.sent)) {
                 expected.emplace_back(p.mapped, false);
@@ -266,7 +255,7 @@ struct Stream {
     {
         side.decided = true;
         side.timed = false;
-        side.mapped = side.mapped != 0 ? side.mapped : Modifier(alt);
+        side.mapped = side.mapped != 0 ? side.mapped : MapsTo(alt);
         side.in_system = true;
         side.knocked = false;
         expected.emplace_back(side.mapped, true);
@@ -310,16 +299,14 @@ struct Stream {
         }
     }
 
-    // The Alt-tap switch's side of an event of its own Alt. A key-down more
-    // than ALT_REPEAT_GAP_MS after the last is a new press: no keyboard
-    // waits that long to repeat.
+    // The Alt-tap switch's side of an event of its own Alt. A key-down over
+    // ALT_REPEAT_GAP_MS after the last is a new press: no keyboard waits so long.
     void AltTapEvent(uint32_t vk, bool down, Keys& expected)
     {
         Press& side = press[vk];
         if (down && !side.down) {
             const bool timed = Roll(8) != 0;
-            // Whether another held key is a modifier in the system may be
-            // past telling.
+            // Whether another held key is a modifier may be past telling.
             side = Press{true, true, false, false, side.free || AnyFree(), 0, now, now, timed, static_cast<uint16_t>(vk)};
             side.timer_from = call_time;
             if (Held({VK_LCONTROL, VK_RCONTROL, VK_LWIN}) || !buttons.empty()) {
@@ -353,8 +340,7 @@ struct Stream {
     }
 
     // The key code the hook gets for physical key `vk`; 0 when the layout
-    // swallows the event. What the system makes of a CapsLock the engine
-    // passed as itself is not the engine's.
+    // swallows it, but for a CapsLock passed as itself: that is the system's.
     uint32_t LayoutKey(uint32_t vk, bool down) const
     {
         const Press& p = press[vk];
@@ -370,13 +356,12 @@ struct Stream {
         return lost ? 0 : p.sent;
     }
 
-    // An input event reaches the hook only after every event that came
-    // before it, the engine's own included.
+    // An input event reaches the hook after all before it, the engine's own
+    // included. One typed in the stall of the one before, judged by its own
+    // time, waits until Windows gave up on that one, before what it injected;
+    // none is late while a reset is left to finish, which a call on time does.
     void Event(uint32_t key, bool down)
     {
-        // A key typed in the stall of the one before, judged by its own time, is
-        // waited for once Windows gave up on that one, before what it injected;
-        // none while a reset is left to finish, which a call on time finishes.
         Press& p = press[key];
         const uint32_t vk = LayoutKey(key, down);
         const bool chain = chained && blind == Sighted && vk != 0;
@@ -410,12 +395,10 @@ struct Stream {
         }
         const bool sys = Roll(4) == 0;
         const uintptr_t message = down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
-        // What an event gives depends on the other held keys only through
-        // a pending tap it interrupts, unless it is a release or an Alt's.
+        // An on-time press but an Alt's depends on other held keys only via a tap.
         const bool plain_press = down && !late && !IsAlt(vk);
         const bool was_free = p.free || AnyFree(plain_press);
-        // The release of a key whose press is unknown may let go of what
-        // others hold; so does a release that passes as it is.
+        // A release of an unknown press, or one passing as is, may let go of others'.
         const bool passes_as_is = p.mapped == 0 && !p.stale && !p.alt_tap;
         for (uint32_t other : KEYS) {
             Press& o = press[other];
@@ -436,16 +419,14 @@ struct Stream {
         } else {
             const bool alt = IsAlt(vk);
             if (late && down) {
-                // Passed on untouched: the key is itself from now on, and what
-                // it stood for before goes.
+                // Passed on untouched: the key is itself now; what it stood for goes.
                 InterruptTaps(alt ? vk : 0, expected);
                 const bool going = p.down && (p.mapped != 0 || p.alt_tap);
                 if (alt && !going) {
                     p.free = p.free || std::exchange(alt_unsure[vk == VK_LMENU ? 0 : 1], false);
                 }
                 if (alt && (going ? p.alt_tap : RemapOptions.send_lang != 0)) {
-                    // Still the switch's: the system's Alt stands for its
-                    // modifier, or a stray repeat of it is let go of.
+                    // Still the switch's: the Alt is its modifier, or a stray repeat goes.
                     if (!p.down || p.mapped == 0) {
                         p = Press{true, true, true, true, p.free, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
                     } else if (p.mapped != vk && !OtherHolder(key, static_cast<uint16_t>(vk))) {
@@ -518,8 +499,7 @@ struct Stream {
                     p.knocked = false;
                     expected.emplace_back(p.mapped, true);
                 } else if (p.mapped == 0) {
-                    // Let go of by a reset: the release passes as it is, but
-                    // a replaced key's, which the system never had.
+                    // Let go of by a reset: passes as is, but a replaced key's.
                     if (!p.stale) {
                         expected.emplace_back(static_cast<uint16_t>(vk), false);
                     }
@@ -535,8 +515,7 @@ struct Stream {
                 AdvanceTime(stall_length, false);
                 now += stall_length;
             }
-            // Late: typed before the stall; or, on time, typed long ago and
-            // queued behind other keys, whose calls were answered.
+            // Late: typed before the stall; on time, maybe queued behind answered keys.
             const bool queued = !late && !chain && Roll(16) == 0 && !IsAlt(vk);
             KeyboardHookAnswered = queued ? Now() : KeyboardHookAnswered;
             HookKeyEvent event = PhysicalEvent(message, vk, queued ? Now() - 2 * wait : typed);
@@ -568,11 +547,10 @@ struct Stream {
         }
     }
 
-    // A click, a button's release, a wheel turn or a move. A pending tap
-    // has the mouse hook: a click or a turn makes it the modifier, and comes
-    // again behind that modifier's press.
-    // Another program's (`foreign`) counts the same, and its release, sent
-    // in the same call as its press, follows that press sent again.
+    // A click, a release, a wheel turn or a move. A pending tap has the mouse
+    // hook: a click or turn, the user's or another program's, makes it the
+    // modifier and comes again behind it; a program's release, sent in the
+    // same call as its press, follows that press sent again.
     void Mouse(uintptr_t message, bool foreign = false)
     {
         const bool press_or_turn = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_XBUTTONDOWN ||
@@ -612,9 +590,8 @@ struct Stream {
         }
     }
 
-    // Another program injects a press and a release of `vk`: a press
-    // interrupts a pending tap and comes again behind its modifier. Raw input
-    // reports the release from no device.
+    // Another program injects a press and a release of `vk`: the press comes
+    // again behind a pending tap's modifier. Raw input reports no device.
     void Foreign(uint32_t vk)
     {
         const bool batched = Roll(2) != 0;  // both in one call: nothing lands in between
@@ -654,8 +631,7 @@ struct Stream {
         }
     }
 
-    // The focus goes to a window whose process cannot be queried, whose
-    // keys the hook sees, or away from it.
+    // The focus goes to a window the hook sees but cannot query, or away.
     void Unqueryable(bool on)
     {
         Note(on ? "[unqueryable]" : "[queryable]");
@@ -665,8 +641,7 @@ struct Stream {
         }
     }
 
-    // Whether `vk` is down in what the system received, counting what is
-    // still on its way.
+    // Each held key's mapped key is down in the system, once all has landed.
     void ExpectHeldKeysDown()
     {
         if (blind != Sighted || LandInjected(0) != 0) {
@@ -715,9 +690,8 @@ struct Stream {
         Land();
     }
 
-    // The engine is told that keys may have moved where it could not see: a
-    // key the system holds itself passes as itself, the others may have
-    // been let go until their next repeat, and no Alt press is a tap any more.
+    // Keys may have moved unseen: one the system holds itself passes as
+    // itself, others may be let go until their next repeat, no Alt is a tap.
     void Reset(const char* why)
     {
         Note(std::string("[reset ") + why + "]");
@@ -736,9 +710,8 @@ struct Stream {
         const Press& sent = press[std::exchange(timer_sent, 0)];
         system_physical[sent.sent] = system_physical[sent.sent] && !(sent.down && sent.mapped == sent.sent && !blind_keys);
         blind_keys = blind_keys || injection_refused;
-        // A key the system holds itself that the engine may hold too (for
-        // another press, or one past telling) cannot be told from one it
-        // holds alone.
+        // A key the system holds itself that the engine may hold too (another
+        // press, or one past telling) cannot be told from one it holds alone.
         const bool unsure = AnyFree();
         for (uint32_t vk : KEYS) {
             system_physical[vk] = system_physical[vk] && SystemHoldsOnceLanded(vk);
@@ -756,8 +729,7 @@ struct Stream {
             if (system_physical[code] && !(p.alt_tap && p.mapped == code)) {
                 p = Press{true, false, false, true, p.free, code, p.since, p.last, false, code};
             } else {
-                // Let go of; an Alt at the Alt-tap switch stays no tap, any
-                // other key's next repeat is a new press.
+                // Let go of: the switch's Alt stays no tap, others press anew.
                 p.stale = p.stale || p.alt_tap || (p.mapped != 0 && p.mapped != p.sent);
                 p.decided = true;
                 p.in_system = false;
@@ -777,20 +749,6 @@ struct Stream {
             ASSERT_TRUE(!key.second || key.first == VK_CAPITAL || held_back_key || blind_keys || unsure)
                 << "a reset presses nothing but the lock and a key held back: " << key.first;
         }
-    }
-
-    // Windows sends the notices of one change back to back; what the
-    // program injected may or may not have come back in between.
-    void Burst(std::initializer_list<const char*> whys)
-    {
-        for (const char* why : whys) {
-            Reset(why);
-            if (Failed()) {
-                return;
-            }
-            LandInjected(Roll(3));
-        }
-        Land();
     }
 
     // Time passes; on a busy thread (`timers` false) no timer fires.
@@ -834,30 +792,31 @@ struct Stream {
             injection_dropped = true;
             ASSERT_FALSE(ForegroundReturnsToSight(HIGH_LEVEL, MEDIUM_LEVEL));
         } else if (kind == Locked || kind == OtherDesktop) {
-            // The sign-in screen or the secure desktop has the keyboard by
-            // the time the notice arrives.
+            // The sign-in or secure desktop has the keyboard before the notice.
             injection_refused = true;
             Reset(kind == Locked ? "lock" : "desktop");
         }
     }
 
+    // Windows sends the notices of one change back to back; what the
+    // program injected may or may not have come back in between.
     void BackInSight()
     {
+        static const std::vector<const char*> notices[BLINDNESS_KINDS] = {
+            {}, {"focus"}, {"desktop", "unlock", "re-arm"}, {"desktop"}, {"re-arm"}};
         Note("[sight]");
-        const Blindness kind = blind;
-        blind = Sighted;
+        const Blindness kind = std::exchange(blind, Sighted);
         injection_refused = false;
         injection_dropped = false;
-        if (kind == Elevated) {
-            ASSERT_TRUE(ForegroundReturnsToSight(MEDIUM_LEVEL, MEDIUM_LEVEL));
-            Burst({"focus"});
-        } else if (kind == Locked) {
-            Burst({"desktop", "unlock", "re-arm"});
-        } else if (kind == OtherDesktop) {
-            Burst({"desktop"});
-        } else {
-            Burst({"re-arm"});
+        ASSERT_TRUE(kind != Elevated || ForegroundReturnsToSight(MEDIUM_LEVEL, MEDIUM_LEVEL));
+        for (const char* why : notices[kind]) {
+            Reset(why);
+            if (Failed()) {
+                return;
+            }
+            LandInjected(Roll(3));
         }
+        Land();
         if (std::exchange(blind_keys, false)) {
             alt_unsure.fill(true);
             for (uint32_t vk : KEYS) {
