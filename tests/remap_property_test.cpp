@@ -1,41 +1,38 @@
 // Random key streams in a small model of the desktop around the hook. The
-// user presses, auto-repeats and releases keys, clicks and turns the wheel,
-// the switches change, and Windows does what it does to a hook: what the
-// hook injects lands only after the hook has seen it come back, and later
-// still if the thread has not pumped; a hook call can arrive after Windows
+// user presses, auto-repeats and releases keys, clicks and turns the wheel;
+// other programs send presses and releases, often both in one call, and
+// click; the switches change; and Windows does what it does to a hook: what
+// the hook injects lands only after the hook has seen it come back, and
+// later still if the thread has not pumped; a call can arrive after Windows
 // gave up waiting for it; a busy thread's timers fire late; resets come in
-// bursts (desktop switch, unlock, re-arm); the keyboard layout swallows
-// CapsLock's release (a US layout with the Japanese IME while Shift is
-// down; JIS, where Shift+英数 is CapsLock, once Shift is up), which only raw
-// input reports; keys are hidden from the hook (a window above our
-// integrity level, whose SendInput does nothing while saying it did; the
-// sign-in screen and another desktop, which refuse it; a dropped hook).
-// The model's expectations are the rules as the user sees them, kept in its
-// own table of what each physical key stands for, never in the engine's
-// records: a press gives its mapped key, a repeat and the release follow
-// the press, a key shared by several held keys goes up with the last of
-// them, an Alt is a tap by the typist's rule (released within ALT_HOLD_MS
-// of its press, before any other press by anyone, late or not, and with no
-// Ctrl, Windows key or button held at its press nor Shift at its release;
-// the first key pressed during it is held back, and a tap if the Alt goes
-// up first, rolled out of it, a chord if it goes up first itself), the
-// system never gets a lone Alt of the switch (let go of with nothing
-// pressed since, no Shift, Ctrl or Windows key held), and
-// a reset after a blind period may let go of a held key until its next
-// repeat. Other programs press and release in one call, and click.
-// Checked at every step: each event gives exactly the
-// modifier press due, then its key or click, and nothing else; every key
-// pressed while seen keeps its mapped key down in the system until its own
-// release; a mouse hook is there exactly while a tap is pending; the
-// Alt-tap records keep their invariants. At the end: no key or button is
-// down and, with CapsLock as Ctrl, the lock is off.
-// Reproduce a failure with LUMBRIX_PROPERTY_SEED, LUMBRIX_PROPERTY_FIRST set
-// to the stream index it prints and LUMBRIX_PROPERTY_STREAMS one past it;
-// LUMBRIX_PROPERTY_STREAMS alone runs more streams.
+// bursts (desktop switch, unlock, re-arm); the layout swallows CapsLock's
+// release (a US layout with the Japanese IME while Shift is down; JIS, where
+// Shift+英数 is CapsLock, once Shift is up), which only raw input reports;
+// keys are hidden from the hook (a window above our integrity level, whose
+// SendInput does nothing while saying it did; the sign-in screen and another
+// desktop, which refuse it; a dropped hook).
+// The model keeps its own table of what each physical key stands for, never
+// the engine's records: a press gives its mapped key, a repeat and the
+// release follow the press, a key shared by several held keys goes up with
+// the last of them, and a reset after a blind period may let go of a held
+// key until its next repeat. An Alt is a tap if let go of within ALT_HOLD_MS
+// of its press, before any other press by anyone, late or not, with no Ctrl,
+// Windows key or button held at its press nor Shift at its release; the
+// first key pressed during it is held back: rolled out of the tap if the Alt
+// goes up first, a chord if the key does. The system never gets a lone Alt
+// of the switch (nothing pressed since, no Shift, Ctrl or Windows key held).
+// Checked at every step: each event gives exactly the modifier press due,
+// then its key or click; every key pressed while seen keeps its mapped key
+// down in the system until its own release; a mouse hook is there exactly
+// while a tap is pending; the Alt-tap records keep their invariants. At the
+// end no key or button is down and, with CapsLock as Ctrl, the lock is off.
+// Replay a failure with LUMBRIX_PROPERTY_SEED, LUMBRIX_PROPERTY_FIRST at the
+// index it prints and LUMBRIX_PROPERTY_STREAMS one past it (alone: more).
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -60,6 +57,11 @@ const char* const OPTIONS[] = {"", "c", "s", "cs", "l", "cl", "sl", "csl", "d", 
 // Integrity levels: ours is medium.
 const uint32_t MEDIUM_LEVEL = 0x2000;
 const uint32_t HIGH_LEVEL = 0x3000;
+
+bool IsAlt(uint32_t vk)
+{
+    return vk == VK_LMENU || vk == VK_RMENU;
+}
 
 unsigned long long EnvNumber(const char* name, unsigned long long fallback)
 {
@@ -111,29 +113,25 @@ struct Stream {
     // The window in front cannot be queried; a reset may wait for a key.
     bool unqueryable = false, reset_deferred = false, chained = false;
     unsigned long long call_time = 0;
-    // Keys went up or down where the hook was blind, or the system refused
-    // the releases of a reset: what the keys held then stand for is anyone's
-    // guess until they are let go, and so is each Alt's next press (the
-    // engine may take it for a repeat of one let go of unseen).
+    // Keys moved where the hook was blind, or the system refused a reset's
+    // releases: what the keys held then stand for is past telling until let
+    // go, and so is each Alt's next press (maybe a repeat of one let go unseen).
     bool blind_keys = false;
     std::array<bool, 2> alt_unsure{};
     size_t seen = 0;
-    // The key held back by a pending tap, its layout code and since when; the
-    // last one sent, which a reset lets go of; one moved unseen while held;
-    // the switch's Alt when it is the last key pressed in the system; and
-    // another program's click sent again.
-    uint32_t held_back = 0, held_vk = 0, timer_sent = 0, held_unsure = 0, alt_last = 0;
+    // The key held back by a pending tap and since when; the last one sent,
+    // which a reset lets go of; one moved unseen while held; the switch's Alt
+    // when it is the last key pressed in the system; another program's click
+    // sent again.
+    uint32_t held_back = 0, timer_sent = 0, held_unsure = 0, alt_last = 0;
     unsigned long long held_since = 0;
     uintptr_t click_on_way = 0;
-    // Failures recorded before this stream: a replay for its log stops where
-    // the stream failed, not where the first run did.
+    // Failures before this stream: its replay stops where it failed itself.
     int earlier_failures = 0;
 
     bool Failed() const
     {
-        return earlier_failures == 0 ? ::testing::Test::HasFailure()
-                                     : ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() >
-                                           earlier_failures;
+        return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() > earlier_failures;
     }
 
     void Note(const std::string& text)
@@ -144,12 +142,6 @@ struct Stream {
     }
 
     unsigned Roll(unsigned n) { return static_cast<unsigned>(random() % n); }
-
-    uint16_t Modifier(uint32_t alt) const
-    {
-        const bool swap = RemapOptions.swap_alt_for_ctrl != 0;
-        return static_cast<uint16_t>(alt == VK_LMENU ? (swap ? VK_LCONTROL : VK_LMENU) : (swap ? VK_RCONTROL : VK_RMENU));
-    }
 
     // The key a fresh press of `vk` stands for under the switches in force.
     static uint16_t MapsTo(uint32_t vk)
@@ -176,36 +168,26 @@ struct Stream {
     // Whether a held key other than `vk` stands for `key` too.
     bool OtherHolder(uint32_t vk, uint16_t key) const
     {
-        for (uint32_t other : KEYS) {
-            if (other != vk && press[other].down && press[other].mapped == key) {
-                return true;
-            }
-        }
-        return false;
+        return std::any_of(std::begin(KEYS), std::end(KEYS),
+                           [&](uint32_t other) { return other != vk && press[other].down && press[other].mapped == key; });
     }
 
-    // Whether a held key, or a held Alt, is one whose press the model
-    // cannot tell.
+    // Whether a held key (an Alt, with `alts_only`) has a press past telling.
     bool AnyFree(bool alts_only = false) const
     {
-        for (uint32_t vk : KEYS) {
-            const bool alt = vk == VK_LMENU || vk == VK_RMENU;
-            if (press[vk].down && press[vk].free && (alt || !alts_only)) {
-                return true;
-            }
-        }
-        return false;
+        return std::any_of(std::begin(KEYS), std::end(KEYS),
+                           [&](uint32_t vk) { return press[vk].down && press[vk].free && (!alts_only || IsAlt(vk)); });
     }
 
-    // What was injected since the last look, masking events aside, and
-    // whether the engine's own view of it is consistent.
+    // What was injected since the last look, masking events aside; never a
+    // lone Alt of the switch.
     Keys Injected()
     {
         Keys keys;
         for (; seen < injected_keys.size(); ++seen) {
             const InjectedKey& key = injected_keys[seen];
             Note(FormatInjected(key));
-            const bool alt = key.mouse == 0 && (key.vk == VK_LMENU || key.vk == VK_RMENU);
+            const bool alt = key.mouse == 0 && IsAlt(key.vk);
             const bool chord = Held({VK_LSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LWIN}) || system_keys_down[VK_LSHIFT] ||
                                system_keys_down[VK_LCONTROL] || system_keys_down[VK_RCONTROL] || system_keys_down[VK_LWIN];
             EXPECT_FALSE(alt && !key.down && alt_last == key.vk && RemapOptions.send_lang && !RemapOptions.swap_alt_for_ctrl &&
@@ -221,24 +203,22 @@ struct Stream {
         return keys;
     }
 
-    void Land()
+    // Lets what was injected land, all of it or a random share, and looks at it.
+    void Land(bool all = false)
     {
-        const unsigned roll = Roll(8);
+        const unsigned roll = all ? 0 : Roll(8);
         LandInjected(roll < 5 ? static_cast<size_t>(-1) : roll);
         Injected();
     }
 
-    // A physical key reaches the system without the hook's word. Its
-    // release lets go of that key whoever held it there.
+    // A physical key reaches the system unhooked; its release lets go of it.
     void SystemPhysical(uint32_t vk, bool down)
     {
         SystemKeyEvent(vk, down);
         system_physical[vk] = down;
         alt_last = down ? 0 : alt_last;
         for (uint32_t other : KEYS) {
-            if (!down && other != vk && press[other].mapped == vk) {
-                press[other].knocked = true;
-            }
+            press[other].knocked = press[other].knocked || (!down && other != vk && press[other].mapped == vk);
         }
     }
 
@@ -246,8 +226,7 @@ struct Stream {
     void LetGo(uint32_t vk, Keys& expected)
     {
         Press& p = press[vk];
-        // A key the engine let go of at a reset is not let go of twice; one
-        // that passes as itself passes its release.
+        // Not twice after a reset let go of it; a key passing as itself passes its release.
         if (p.mapped != 0 && !OtherHolder(vk, p.mapped)) {
             if (p.in_system || (!p.alt_tap && p.mapped == p.sent)) {
                 expected.emplace_back(p.mapped, false);
@@ -276,7 +255,7 @@ struct Stream {
     {
         side.decided = true;
         side.timed = false;
-        side.mapped = side.mapped != 0 ? side.mapped : Modifier(alt);
+        side.mapped = side.mapped != 0 ? side.mapped : MapsTo(alt);
         side.in_system = true;
         side.knocked = false;
         expected.emplace_back(side.mapped, true);
@@ -312,24 +291,22 @@ struct Stream {
             // the hook is blind, what its next press finds is past telling.
             held_unsure = blind != Sighted ? held_back : held_unsure;
             Press& p = press[timer_sent = std::exchange(held_back, 0)];
-            p = p.mapped != 0 ? p : Press{true, false, false, true, p.free, MapsTo(held_vk), now, now, false, static_cast<uint16_t>(held_vk)};
+            p = p.mapped != 0 ? p : Press{true, false, false, true, p.free, MapsTo(p.sent), now, now, false, p.sent};
             p.in_system = true;
             p.knocked = false;
-            system_physical[held_vk] = p.mapped == held_vk;
+            system_physical[p.sent] = p.mapped == p.sent;
             expected.emplace_back(p.mapped, true);
         }
     }
 
-    // The Alt-tap switch's side of an event of its own Alt. A key-down more
-    // than ALT_REPEAT_GAP_MS after the last is a new press: no keyboard
-    // waits that long to repeat.
+    // The Alt-tap switch's side of an event of its own Alt. A key-down over
+    // ALT_REPEAT_GAP_MS after the last is a new press: no keyboard waits so long.
     void AltTapEvent(uint32_t vk, bool down, Keys& expected)
     {
         Press& side = press[vk];
         if (down && !side.down) {
             const bool timed = Roll(8) != 0;
-            // Whether another held key is a modifier in the system may be
-            // past telling.
+            // Whether another held key is a modifier may be past telling.
             side = Press{true, true, false, false, side.free || AnyFree(), 0, now, now, timed, static_cast<uint16_t>(vk)};
             side.timer_from = call_time;
             if (Held({VK_LCONTROL, VK_RCONTROL, VK_LWIN}) || !buttons.empty()) {
@@ -363,8 +340,7 @@ struct Stream {
     }
 
     // The key code the hook gets for physical key `vk`; 0 when the layout
-    // swallows the event. What the system makes of a CapsLock the engine
-    // passed as itself is not the engine's.
+    // swallows it, but for a CapsLock passed as itself: that is the system's.
     uint32_t LayoutKey(uint32_t vk, bool down) const
     {
         const Press& p = press[vk];
@@ -380,19 +356,17 @@ struct Stream {
         return lost ? 0 : p.sent;
     }
 
-    // An input event reaches the hook only after every event that came
-    // before it, the engine's own included.
+    // An input event reaches the hook after all before it, the engine's own
+    // included. One typed in the stall of the one before, judged by its own
+    // time, waits until Windows gave up on that one, before what it injected;
+    // none is late while a reset is left to finish, which a call on time does.
     void Event(uint32_t key, bool down)
     {
-        // A key typed in the stall of the one before, judged by its own time, is
-        // waited for once Windows gave up on that one, before what it injected;
-        // none while a reset is left to finish, which a call on time finishes.
         Press& p = press[key];
         const uint32_t vk = LayoutKey(key, down);
         const bool chain = chained && blind == Sighted && vk != 0;
         chained = false;
-        LandInjected();
-        Injected();
+        Land(true);
         KeyboardHookAnswered = chain ? stall_answered : KeyboardHookAnswered;
         const bool late = chain ? stall_length >= 2 * wait : blind == Sighted && !reset_deferred && vk != 0 && Roll(16) == 0;
         const uint32_t typed = chain ? stall_began + Roll(wait) : Now();
@@ -421,18 +395,15 @@ struct Stream {
         }
         const bool sys = Roll(4) == 0;
         const uintptr_t message = down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
-        // What an event gives depends on the other held keys only through
-        // a pending tap it interrupts, unless it is a release or an Alt's.
-        const bool plain_press = down && !late && vk != VK_LMENU && vk != VK_RMENU;
+        // An on-time press but an Alt's depends on other held keys only via a tap.
+        const bool plain_press = down && !late && !IsAlt(vk);
         const bool was_free = p.free || AnyFree(plain_press);
-        // The release of a key whose press is unknown may let go of what
-        // others hold; so does a release that passes as it is.
+        // A release of an unknown press, or one passing as is, may let go of others'.
         const bool passes_as_is = p.mapped == 0 && !p.stale && !p.alt_tap;
         for (uint32_t other : KEYS) {
-            if (!down && other != key && press[other].down && (p.free || passes_as_is) &&
-                (press[other].mapped == vk || press[other].mapped == p.mapped)) {
-                press[other].knocked = true;
-            }
+            Press& o = press[other];
+            o.knocked = o.knocked || (!down && other != key && o.down && (p.free || passes_as_is) &&
+                                      (o.mapped == vk || o.mapped == p.mapped));
         }
         Keys expected;
         HookVerdict verdict = Swallow;
@@ -446,18 +417,16 @@ struct Stream {
             LetGo(key, expected);
             RawKeyReleased(1, 0x3A, Now());
         } else {
+            const bool alt = IsAlt(vk);
             if (late && down) {
-                // Passed on untouched: the key is itself from now on, and what
-                // it stood for before goes.
-                const bool alt = vk == VK_LMENU || vk == VK_RMENU;
+                // Passed on untouched: the key is itself now; what it stood for goes.
                 InterruptTaps(alt ? vk : 0, expected);
                 const bool going = p.down && (p.mapped != 0 || p.alt_tap);
                 if (alt && !going) {
                     p.free = p.free || std::exchange(alt_unsure[vk == VK_LMENU ? 0 : 1], false);
                 }
                 if (alt && (going ? p.alt_tap : RemapOptions.send_lang != 0)) {
-                    // Still the switch's: the system's Alt stands for its
-                    // modifier, or a stray repeat of it is let go of.
+                    // Still the switch's: the Alt is its modifier, or a stray repeat goes.
                     if (!p.down || p.mapped == 0) {
                         p = Press{true, true, true, true, p.free, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
                     } else if (p.mapped != vk && !OtherHolder(key, static_cast<uint16_t>(vk))) {
@@ -474,12 +443,11 @@ struct Stream {
                         expected.emplace_back(static_cast<uint16_t>(vk), false);
                     }
                 } else {
+                    const bool free = p.free;
                     if (p.down && p.mapped != vk) {
-                        const Press keep = p;
                         LetGo(key, expected);
-                        p = keep;
                     }
-                    p = Press{true, false, false, true, p.free, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
+                    p = Press{true, false, false, true, free, static_cast<uint16_t>(vk), now, now, false, static_cast<uint16_t>(vk)};
                     if (vk == VK_CAPITAL && RemapOptions.capslock_to_ctrl) {
                         // Let go of at once, its lock switched back: the next repeat is Ctrl.
                         const Keys back = {{VK_CAPITAL, false}, {VK_CAPITAL, true}, {VK_CAPITAL, false}};
@@ -488,7 +456,6 @@ struct Stream {
                     }
                 }
             } else {
-                const bool alt = vk == VK_LMENU || vk == VK_RMENU;
                 if (alt && down && p.alt_tap && p.decided && now - p.last > ALT_REPEAT_GAP_MS) {
                     // No keyboard waits that long to repeat: a new press.
                     LetGo(key, expected);
@@ -501,29 +468,23 @@ struct Stream {
                     held_unsure = 0;
                 }
                 if (alt && down && !going) {
-                    p.free = p.free || alt_unsure[vk == VK_LMENU ? 0 : 1];
-                    alt_unsure[vk == VK_LMENU ? 0 : 1] = false;
+                    p.free = std::exchange(alt_unsure[vk == VK_LMENU ? 0 : 1], false) || p.free;
                 }
                 if (routed && p.down && !going) {
-                    const bool free = p.free;
-                    p = Press{};
-                    p.free = free;
+                    p = Press{false, false, false, false, p.free};
                 }
                 // Behind an Alt past telling, the key is past telling too.
                 const bool may_hold = down && !alt && held_back == 0 && (PendingTap() || AnyFree(true));
                 const bool hold = may_hold && PendingTap() && !AnyFree(true);
-                if (hold) {
-                    // Held back until the tap is decided.
-                    held_back = key;
-                    held_vk = vk;
-                    held_since = at_call;
-                    p.down = true;
-                    p.sent = static_cast<uint16_t>(vk);
-                } else if (down) {
+                if (down && !hold) {
                     InterruptTaps(routed ? vk : 0, expected);
                 }
                 if (hold) {
-                    // Nothing yet.
+                    // Held back until the tap is decided.
+                    held_back = key;
+                    held_since = at_call;
+                    p.down = true;
+                    p.sent = static_cast<uint16_t>(vk);
                 } else if (routed) {
                     AltTapEvent(vk, down, expected);
                 } else if (late && !own_release && (p.mapped == vk || p.mapped == 0)) {
@@ -538,8 +499,7 @@ struct Stream {
                     p.knocked = false;
                     expected.emplace_back(p.mapped, true);
                 } else if (p.mapped == 0) {
-                    // Let go of by a reset: the release passes as it is, but
-                    // a replaced key's, which the system never had.
+                    // Let go of by a reset: passes as is, but a replaced key's.
                     if (!p.stale) {
                         expected.emplace_back(static_cast<uint16_t>(vk), false);
                     }
@@ -555,9 +515,8 @@ struct Stream {
                 AdvanceTime(stall_length, false);
                 now += stall_length;
             }
-            // Late: typed before the stall; or, on time, typed long ago and
-            // queued behind other keys, whose calls were answered.
-            const bool queued = !late && !chain && Roll(16) == 0 && vk != VK_LMENU && vk != VK_RMENU;
+            // Late: typed before the stall; on time, maybe queued behind answered keys.
+            const bool queued = !late && !chain && Roll(16) == 0 && !IsAlt(vk);
             KeyboardHookAnswered = queued ? Now() : KeyboardHookAnswered;
             HookKeyEvent event = PhysicalEvent(message, vk, queued ? Now() - 2 * wait : typed);
             event.scanCode = key == VK_CAPITAL ? 0x3A : 0;
@@ -588,18 +547,16 @@ struct Stream {
         }
     }
 
-    // A click, a button's release, a wheel turn or a move. A pending tap
-    // has the mouse hook: a click or a turn makes it the modifier, and comes
-    // again behind that modifier's press.
-    // Another program's (`foreign`) counts the same, and its release, sent
-    // in the same call as its press, follows that press sent again.
+    // A click, a release, a wheel turn or a move. A pending tap has the mouse
+    // hook: a click or turn, the user's or another program's, makes it the
+    // modifier and comes again behind it; a program's release, sent in the
+    // same call as its press, follows that press sent again.
     void Mouse(uintptr_t message, bool foreign = false)
     {
         const bool press_or_turn = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_XBUTTONDOWN ||
                                    message == WM_MOUSEWHEEL;
         if (!foreign || press_or_turn) {
-            LandInjected();
-            Injected();
+            Land(true);
         }
         const bool pending = PendingTap();
         Note("[" + FormatMouse(message, 1u << 16) + (foreign ? "@]" : "]"));
@@ -633,16 +590,14 @@ struct Stream {
         }
     }
 
-    // Another program injects a press and a release of `vk`: a press
-    // interrupts a pending tap and comes again behind its modifier. Raw input
-    // reports the release from no device.
+    // Another program injects a press and a release of `vk`: the press comes
+    // again behind a pending tap's modifier. Raw input reports no device.
     void Foreign(uint32_t vk)
     {
         const bool batched = Roll(2) != 0;  // both in one call: nothing lands in between
         for (bool down : {true, false}) {
             if (down || !batched) {
-                LandInjected();
-                Injected();
+                Land(true);
             }
             Note(std::string(down ? "[id:" : "[iu:") + std::to_string(vk) + "]");
             Keys expected;
@@ -676,8 +631,7 @@ struct Stream {
         }
     }
 
-    // The focus goes to a window whose process cannot be queried, whose
-    // keys the hook sees, or away from it.
+    // The focus goes to a window the hook sees but cannot query, or away.
     void Unqueryable(bool on)
     {
         Note(on ? "[unqueryable]" : "[queryable]");
@@ -687,8 +641,7 @@ struct Stream {
         }
     }
 
-    // Whether `vk` is down in what the system received, counting what is
-    // still on its way.
+    // Each held key's mapped key is down in the system, once all has landed.
     void ExpectHeldKeysDown()
     {
         if (blind != Sighted || LandInjected(0) != 0) {
@@ -722,9 +675,7 @@ struct Stream {
             system_physical[VK_CAPITAL] = false;
         }
         for (uint32_t alt : {uint32_t{VK_LMENU}, uint32_t{VK_RMENU}}) {
-            if (!RemapOptions.send_lang && press[alt].alt_tap) {
-                press[alt].decided = true;
-            }
+            press[alt].decided = press[alt].decided || (!RemapOptions.send_lang && press[alt].alt_tap);
         }
         // First the key held back, behind its modifier.
         Keys sent = Injected();
@@ -739,9 +690,8 @@ struct Stream {
         Land();
     }
 
-    // The engine is told that keys may have moved where it could not see: a
-    // key the system holds itself passes as itself, the others may have
-    // been let go until their next repeat, and no Alt press is a tap any more.
+    // Keys may have moved unseen: one the system holds itself passes as
+    // itself, others may be let go until their next repeat, no Alt is a tap.
     void Reset(const char* why)
     {
         Note(std::string("[reset ") + why + "]");
@@ -749,22 +699,19 @@ struct Stream {
         if (held_back != 0) {
             // The key held back goes, pressed and let go of.
             const uint32_t key = held_back;
-            const bool free = press[key].free;
+            const Press kept = press[key];
             InterruptTaps(0, flushed);
             LetGo(key, flushed);
             timer_sent = 0;
-            press[key].free = free;
-            press[key].down = true;
-            press[key].sent = static_cast<uint16_t>(held_vk);
-            system_physical[held_vk] = false;
+            press[key] = Press{true, false, false, false, kept.free, 0, 0, 0, false, kept.sent};
+            system_physical[kept.sent] = false;
         }
         // The key held back that went last is let go of if it passes as itself.
         const Press& sent = press[std::exchange(timer_sent, 0)];
         system_physical[sent.sent] = system_physical[sent.sent] && !(sent.down && sent.mapped == sent.sent && !blind_keys);
         blind_keys = blind_keys || injection_refused;
-        // A key the system holds itself that the engine may hold too (for
-        // another press, or one past telling) cannot be told from one it
-        // holds alone.
+        // A key the system holds itself that the engine may hold too (another
+        // press, or one past telling) cannot be told from one it holds alone.
         const bool unsure = AnyFree();
         for (uint32_t vk : KEYS) {
             system_physical[vk] = system_physical[vk] && SystemHoldsOnceLanded(vk);
@@ -782,8 +729,7 @@ struct Stream {
             if (system_physical[code] && !(p.alt_tap && p.mapped == code)) {
                 p = Press{true, false, false, true, p.free, code, p.since, p.last, false, code};
             } else {
-                // Let go of; an Alt at the Alt-tap switch stays no tap, any
-                // other key's next repeat is a new press.
+                // Let go of: the switch's Alt stays no tap, others press anew.
                 p.stale = p.stale || p.alt_tap || (p.mapped != 0 && p.mapped != p.sent);
                 p.decided = true;
                 p.in_system = false;
@@ -803,20 +749,6 @@ struct Stream {
             ASSERT_TRUE(!key.second || key.first == VK_CAPITAL || held_back_key || blind_keys || unsure)
                 << "a reset presses nothing but the lock and a key held back: " << key.first;
         }
-    }
-
-    // Windows sends the notices of one change back to back; what the
-    // program injected may or may not have come back in between.
-    void Burst(std::initializer_list<const char*> whys)
-    {
-        for (const char* why : whys) {
-            Reset(why);
-            if (Failed()) {
-                return;
-            }
-            LandInjected(Roll(3));
-        }
-        Land();
     }
 
     // Time passes; on a busy thread (`timers` false) no timer fires.
@@ -860,54 +792,47 @@ struct Stream {
             injection_dropped = true;
             ASSERT_FALSE(ForegroundReturnsToSight(HIGH_LEVEL, MEDIUM_LEVEL));
         } else if (kind == Locked || kind == OtherDesktop) {
-            // The sign-in screen or the secure desktop has the keyboard by
-            // the time the notice arrives.
+            // The sign-in or secure desktop has the keyboard before the notice.
             injection_refused = true;
             Reset(kind == Locked ? "lock" : "desktop");
         }
     }
 
+    // Windows sends the notices of one change back to back; what the
+    // program injected may or may not have come back in between.
     void BackInSight()
     {
+        static const std::vector<const char*> notices[BLINDNESS_KINDS] = {
+            {}, {"focus"}, {"desktop", "unlock", "re-arm"}, {"desktop"}, {"re-arm"}};
         Note("[sight]");
-        const Blindness kind = blind;
-        blind = Sighted;
+        const Blindness kind = std::exchange(blind, Sighted);
         injection_refused = false;
         injection_dropped = false;
-        if (kind == Elevated) {
-            ASSERT_TRUE(ForegroundReturnsToSight(MEDIUM_LEVEL, MEDIUM_LEVEL));
-            Burst({"focus"});
-        } else if (kind == Locked) {
-            Burst({"desktop", "unlock", "re-arm"});
-        } else if (kind == OtherDesktop) {
-            Burst({"desktop"});
-        } else {
-            Burst({"re-arm"});
+        ASSERT_TRUE(kind != Elevated || ForegroundReturnsToSight(MEDIUM_LEVEL, MEDIUM_LEVEL));
+        for (const char* why : notices[kind]) {
+            Reset(why);
+            if (Failed()) {
+                return;
+            }
+            LandInjected(Roll(3));
         }
-        for (uint32_t vk : KEYS) {
-            press[vk].free = press[vk].free || (blind_keys && press[vk].down);
-        }
-        if (blind_keys) {
+        Land();
+        if (std::exchange(blind_keys, false)) {
             alt_unsure.fill(true);
+            for (uint32_t vk : KEYS) {
+                press[vk].free = press[vk].free || press[vk].down;
+            }
         }
-        blind_keys = false;
     }
 };
 
-void ExpectInvariants(const AltTapState& state, const char* side)
-{
-    ASSERT_TRUE(state.pressed == 0 || state.pressed == 1) << side;
-    ASSERT_TRUE(state.interrupted == 0 || state.interrupted == 1) << side;
-    ASSERT_TRUE(state.timer_id == 0 || (state.pressed == 1 && state.interrupted == 0))
-        << side << ": a timer is pending only during a pending tap";
-    ASSERT_TRUE(state.interrupted == 0 || state.pressed == 1) << side << ": interrupted only while pressed";
-}
-
 void CheckStep(Stream& s)
 {
-    ExpectInvariants(alt_tap_left, "left");
-    ExpectInvariants(alt_tap_right, "right");
-    ASSERT_FALSE(alt_tap_left.timer_id != 0 && alt_tap_right.timer_id != 0) << "two pending timers";
+    // The engine checks the Alt-tap records' invariants at each change (timers
+    // only while pending, one side pending at most); flags stay flags.
+    for (const AltTapState* state : {&alt_tap_left, &alt_tap_right}) {
+        ASSERT_TRUE((state->pressed == 0 || state->pressed == 1) && (state->interrupted == 0 || state->interrupted == 1));
+    }
     const size_t records_waiting = (alt_tap_left.timer_id != 0) + (alt_tap_right.timer_id != 0) + (s.held_back != 0);
     ASSERT_TRUE(s.AnyFree(true) || s.blind != Sighted || s.blind_keys || PendingHoldTimers() == records_waiting)
         << "a timer outlived its press";
@@ -956,11 +881,7 @@ void Step(Stream& s)
         }
     } else if (roll < 20) {
         std::vector<uint32_t> held;
-        for (uint32_t vk : KEYS) {
-            if (s.press[vk].down) {
-                held.push_back(vk);
-            }
-        }
+        std::copy_if(std::begin(KEYS), std::end(KEYS), std::back_inserter(held), [&](uint32_t vk) { return s.press[vk].down; });
         if (!held.empty()) {
             s.Event(held[s.Roll(static_cast<unsigned>(held.size()))], false);
         }
@@ -971,24 +892,20 @@ void Step(Stream& s)
 
 void RunStream(Stream& s, size_t steps)
 {
-    for (size_t i = 0; i < steps; ++i) {
+    for (size_t i = 0; i < steps && !s.Failed(); ++i) {
         Step(s);
-        if (s.Failed()) {
-            return;
-        }
-        CheckStep(s);
-        if (s.Failed()) {
-            return;
+        if (!s.Failed()) {
+            CheckStep(s);
         }
     }
     // The user lets go of everything, the blind period ends, one more key.
     for (uint32_t vk : KEYS) {
-        if (s.press[vk].down) {
+        if (s.press[vk].down && !s.Failed()) {
             s.Event(vk, false);
-            if (s.Failed()) {
-                return;
-            }
         }
+    }
+    if (s.Failed()) {
+        return;
     }
     s.chained = false;
     for (uintptr_t click : std::vector<uintptr_t>(s.buttons)) {
@@ -1008,8 +925,7 @@ void RunStream(Stream& s, size_t steps)
         return;
     }
     s.Advance(2 * ALT_HOLD_MS);
-    LandInjected();
-    s.Injected();
+    s.Land(true);
     for (unsigned vk = 0; vk < 256; ++vk) {
         ASSERT_FALSE(system_keys_down[vk]) << "key " << vk << " left down in what the system received";
     }
@@ -1019,8 +935,7 @@ void RunStream(Stream& s, size_t steps)
 
     s.Note("[exit]");
     ResetEngine();
-    LandInjected();
-    s.Injected();
+    s.Land(true);
     s.Advance(2 * ALT_HOLD_MS);
     ASSERT_EQ(PendingHoldTimers(), 0u) << "a hold timer outlived the exit";
     for (unsigned vk = 0; vk < 256; ++vk) {
@@ -1045,8 +960,7 @@ void PlayStream(unsigned long long seed, bool logging, std::string* log)
     caps_lock_on = s.Roll(4) == 0;
     s.Note(std::string("[start o:") + options + " layout " + std::to_string(s.layout) + (caps_lock_on ? " lock on]" : "]"));
     SetOptions(options);
-    LandInjected();
-    s.Injected();
+    s.Land(true);
     RunStream(s, 4 + s.Roll(60));
     *log = s.log;
 }
