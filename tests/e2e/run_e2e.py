@@ -181,6 +181,7 @@ class Session:
         self.probe = None
         self.probe_count = 0
         self.program_count = 0
+        self.program_logs = {}  # each lumbrix.exe process started: its Wine log
         self.case_logs = []  # folders with the logs of the case under way
         self.programs = []
         self.pressed = []
@@ -246,6 +247,7 @@ class Session:
         os.makedirs(self.case_logs[-1])
         process = self.wine.start(self.exe, list(args), cwd=self.folder, log=self.case_logs[-1] + "/wine.log", env=env)
         self.programs.append(process)
+        self.program_logs[process] = self.case_logs[-1] + "/wine.log"
         return process
 
     def launch(self, setting, args=(), in_front=False, env=None):
@@ -256,17 +258,37 @@ class Session:
         program's, and the program's window keeps the keyboard."""
         if setting is not KEEP:
             self.write_setting(setting)
-        if in_front:
-            self.start_probe()
-        program = self.start_program(args, env)
-        if not in_front:
-            self.start_probe(after="Lumbrix")
-        if not (len(args) == 1 and args[0].startswith("/hide")):
-            # Shown, the window takes the focus: only then can it be taken back.
-            wait_for(lambda: self.main_windows() and is_visible(self), 20, "the settings window to be shown")
+        for attempt in (1, 2):
+            program = None
+            try:
+                if in_front:
+                    self.start_probe()
+                program = self.start_program(args, env)
+                if not in_front:
+                    self.start_probe(after="Lumbrix")
+                if not (len(args) == 1 and args[0].startswith("/hide")):
+                    # Shown, the window takes the focus: only then can it be taken back.
+                    wait_for(lambda: self.main_windows() and is_visible(self), 20, "the settings window to be shown")
+                break
+            except Failure:
+                if attempt == 2 or program is None or not self.wine_refused(program):
+                    raise
+                print("    Wine could not set up lumbrix.exe's process: started once more", flush=True)
+                if self.probe:
+                    self.probe.quit()
+                    self.probe = None
+                self.programs.remove(program)
         if not in_front:
             self.focus_probe()
         return program
+
+    def wine_refused(self, program):
+        """Whether Wine failed to set up `program`'s process, as it now and then
+        does on this kernel, before any of the program ran."""
+        if program.poll() != 1:
+            return False
+        with open(self.program_logs[program], "rb") as log:
+            return b"failed to map the shared user data" in log.read()
 
     def start_probe(self, after=None):
         self.probe_count += 1
