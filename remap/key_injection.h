@@ -171,14 +171,19 @@ inline bool LetGoOfKey(uint8_t vk)
 // A press of the engine's stops holding `vk`; the last one lets go of it in
 // the system, unless the engine no longer holds it there (a reset let go of
 // it first). While the user's own key `vk` still holds it, letting go is
-// that key's release's to do.
+// that key's release's to do; but not once the system has let go of that
+// key (its release passed where the hook was blind, and a reset is to judge
+// it): then only the engine's press, maybe still on its way, holds it.
 inline void LetGoOfHeldKey(uint8_t vk)
 {
     if (!LetGoOfKey(vk)) {
-        if (PressRecord[vk] == PRESS_KEPT) {
-            HeldKeys[vk] = 0;
+        if (PressRecord[vk] != PRESS_KEPT) {
+            return;
         }
-        return;
+        if (SystemKeyDown(vk)) {
+            HeldKeys[vk] = 0;
+            return;
+        }
     }
     if (HeldKeys[vk]) {
         InjectKey(vk, 0, 0);

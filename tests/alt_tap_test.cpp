@@ -49,6 +49,8 @@ TEST(AltTapTransitions, KeyHeldBack)
         {"l", "d:lalt d:k x u:k u:lalt", "164v 75v 75^ 164^ =75^", "a reset: never lost, never stuck"},
         {"l", "d:lalt d:k o:ld u:k u:lalt", "164v 75v =75^ 164^", "a switch change: the rules it was pressed under"},
         {"l", "d:lalt d:k late u:k u:lalt", "~75^ 164v 75v 75^ 164^", "a late release follows its press"},
+        {"", "d:ralt o:sl d:lalt d:rctrl up u:rctrl u:lalt u:ralt front", "=165v ~163^ ~164^ ~165^ 162v 165v 165^ 162^",
+         "a reset: the swapped Ctrl's Alt goes up though the right Alt it shared was let go of unseen"},
     });
 }
 
