@@ -473,9 +473,13 @@ struct Stream {
                 if (routed && p.down && !going) {
                     p = Press{false, false, false, false, p.free};
                 }
-                // Behind an Alt past telling, the key is past telling too.
+                // Behind an Alt past telling, the key is past telling too, and
+                // so is the key held back that a reset lets go of.
                 const bool may_hold = down && !alt && held_back == 0 && (PendingTap() || AnyFree(true));
                 const bool hold = may_hold && PendingTap() && !AnyFree(true);
+                if (may_hold && !hold && timer_sent != 0) {
+                    press[std::exchange(timer_sent, 0)].free = true;
+                }
                 if (down && !hold) {
                     InterruptTaps(routed ? vk : 0, expected);
                 }
